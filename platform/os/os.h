@@ -1,0 +1,93 @@
+// os.h - the operating-system services the programs use, in the platform's
+// terms: device-change registration, setup classes and device information
+// sets (with the device tree's child links), the shell, top-level windows by
+// title, the current directory and file version resources.
+//
+// On this platform they are backed by the simulated USB bus (velk_sim.h), the
+// file-backed registry (regstore.h), xdg-open / spawn, and a per-user runtime
+// registry of the programs' windows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui { class Dialog; }
+
+namespace os {
+
+// A GUID in its registry text form, upper case with braces:
+// "{36FC9E60-C465-11CF-8056-444553540000}".
+using Guid = std::string;
+
+// ---- device change ------------------------------------------------------------
+
+// The setup-class GUIDs of a class name ("USB"; case-insensitive), at most
+// `room` of them. Empty when the class is unknown.
+std::vector<Guid> classGuidsFromName(const std::string& className, size_t room = 8);
+
+// Registers the dialog for device-change events (DBT_DEVICEARRIVAL and
+// DBT_DEVICEREMOVECOMPLETE, delivered through Dialog::onDeviceChange) with a
+// device-interface filter of the given class. Every registered dialog receives
+// every arrival and removal on the bus. Returns false on failure; failure can
+// be forced for tests with failDeviceNotification(true) or the environment
+// variable TAVRIN_FAIL_DEVICE_NOTIFICATION=1.
+bool registerDeviceNotification(ui::Dialog& dlg, const Guid& interfaceClass);
+void failDeviceNotification(bool fail);
+
+// ---- device information sets ------------------------------------------------------
+
+// A device node of the platform's device tree: the USB host controller, its
+// root hub, each attached device and its storage child, and (not present) the
+// devices recorded in the registry.
+using DevInst = uint32_t;
+
+class DeviceInfoSet {
+public:
+    // The devices of a setup class; presentOnly = only those attached now.
+    static DeviceInfoSet classDevices(const Guid& classGuid, bool presentOnly);
+    // Device at index, or nothing past the end.
+    std::optional<DevInst> device(size_t index) const;
+    // The hardware-ID property (multi-string); nothing when it cannot be read.
+    std::optional<std::vector<std::string>> hardwareIds(DevInst dev) const;
+    // The class installer's remove function: deletes the device node (its
+    // registry instance key). Returns false on failure.
+    bool remove(DevInst dev);
+
+    struct Node { DevInst inst; std::vector<std::string> hardwareIds; std::string registryKey; };
+    const std::vector<Node>& nodes() const { return nodes_; }
+private:
+    std::vector<Node> nodes_;
+};
+
+// First child of a device node in the device tree (configuration manager).
+std::optional<DevInst> firstChild(DevInst dev);
+
+// ---- shell ---------------------------------------------------------------------------
+
+// Opens a document or starts a program with its default action (programs are
+// spawned, documents go to xdg-open); does not wait. False when it cannot be
+// started (missing file). Headless runs log "open PATH" / "start PATH" to the
+// transcript and start programs only if TAVRIN_SPAWN=1.
+bool shellOpen(const std::string& path);
+
+// ---- top-level windows ------------------------------------------------------------------
+
+// A top-level window of any of the tool set's programs whose title is exactly
+// `title`, in any process of this user; nothing when there is none.
+std::optional<std::string> findWindow(const std::string& title);
+// Sends the window the close message and waits until it has been handled.
+bool closeWindow(const std::string& windowHandle);
+
+// ---- files --------------------------------------------------------------------------------
+
+std::string currentDirectory();
+
+struct FileVersion { uint16_t major = 0, minor = 0, build = 0, revision = 0; };
+// The version resource of an executable named `fileName` (no path: found by
+// the platform's search rules: the program's own folder, the current
+// directory, then PATH). Nothing when it has no version resource.
+std::optional<FileVersion> fileVersion(const std::string& fileName);
+
+}  // namespace os
