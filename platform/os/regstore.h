@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace regstore {
@@ -40,6 +41,11 @@ public:
     bool createKey(const std::string& keyPath);  // with all missing parents
     bool setValue(const std::string& keyPath, const std::string& name, const Value& v);
     bool deleteKey(const std::string& keyPath);  // with its whole subtree
+    // Creates the key (and missing parents) holding exactly these values, in
+    // one step: other processes see the key with all its values or not at
+    // all. An existing key is left untouched (true). False on a write failure.
+    bool createKeyWithValues(const std::string& keyPath,
+                             const std::vector<std::pair<std::string, Value>>& values);
 
     const std::filesystem::path& root() const { return root_; }
 
@@ -58,6 +64,10 @@ std::string usbDeviceKey(uint16_t vid, uint16_t pid);
 // Leaves an existing instance key untouched. Returns false on a write failure.
 bool recordUsbDevice(Store& store, uint16_t vid, uint16_t pid, uint16_t rev,
                      const std::string& instance, const std::string& description);
+
+// The hardware IDs of a USB device, most specific first:
+// { "USB\Vid_vvvv&Pid_pppp&Rev_rrrr", "USB\Vid_vvvv&Pid_pppp" } (lower-case hex).
+std::vector<std::string> usbHardwareIds(uint16_t vid, uint16_t pid, uint16_t rev);
 
 // The setup class GUID of the class "USB".
 inline constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
