@@ -191,6 +191,10 @@ void Headless::runLoop(Dialog& d) {
             waitIdle();
             continue;
         }
+        // Bus changes made by other processes (velk-sim) since the last line
+        // reach the program before the next line acts.
+        runPollers();
+        if (!drain()) continue;
         std::string line;
         if (!nextLine(line)) {
             endOfScript(d);
