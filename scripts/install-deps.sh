@@ -7,6 +7,7 @@ pkgs=(
   clang libclang-rt-14-dev            # libFuzzer targets
   libgtest-dev libgmock-dev googletest
   qt6-base-dev qt6-base-dev-tools     # real windows
+  fonts-dejavu-extra                   # the condensed face closest to the dialog font
   libgl1-mesa-dev                      # Qt's OpenGL headers
   dosfstools mtools                    # fsck.fat and mdir check the FAT file systems we write
   xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows
