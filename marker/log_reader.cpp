@@ -1,0 +1,151 @@
+#include "log_reader.h"
+
+#include <cstring>
+
+namespace marker {
+
+// ---- LineReader -------------------------------------------------------------
+
+bool LineReader::fill() {
+    if (inMemory_ || !file_) return false;
+    len_ = std::fread(buf_.data(), 1, buf_.size(), file_);
+    pos_ = 0;
+    return len_ > 0;
+}
+
+int LineReader::get() {
+    if (inMemory_) {
+        if (pos_ >= mem_.size()) return -1;
+        return static_cast<unsigned char>(mem_[pos_++]);
+    }
+    if (pos_ >= len_ && !fill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_++]);
+}
+
+int LineReader::peek() {
+    if (inMemory_) return pos_ < mem_.size() ? static_cast<unsigned char>(mem_[pos_]) : -1;
+    if (pos_ >= len_ && !fill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_]);
+}
+
+std::optional<std::string> LineReader::next() {
+    std::string s;
+    bool any = false;
+    while (s.size() < kMaxLinePiece) {
+        int ch = get();
+        if (ch < 0) break;
+        any = true;
+        if (ch == '\r' && peek() == '\n') ch = get();
+        s.push_back(static_cast<char>(ch));
+        if (ch == '\n') break;
+    }
+    if (!any) return std::nullopt;
+    // The text ends at a NUL byte, as the string functions that read it see it.
+    if (size_t nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
+    return s;
+}
+
+// ---- parsing ------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kStatusFail = "Block Status : Fail";
+constexpr std::string_view kStatusAny = "Block Status :";
+
+bool contains(std::string_view line, std::string_view what) { return line.find(what) != std::string_view::npos; }
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Reads the input the way a scanf format does: a blank in the format skips
+// any run of white space, %d skips white space and takes an optional sign and
+// at least one digit, any other character must match.
+class FormatScanner {
+public:
+    explicit FormatScanner(std::string_view in) : in_(in) {}
+
+    bool literal(std::string_view fmt) {
+        for (char f : fmt) {
+            if (f == ' ') {
+                skipSpace();
+            } else {
+                if (p_ >= in_.size() || in_[p_] != f) return false;
+                ++p_;
+            }
+        }
+        return true;
+    }
+
+    // A non-negative decimal number no greater than max.
+    std::optional<uint32_t> number(uint32_t max) {
+        skipSpace();
+        if (p_ < in_.size() && (in_[p_] == '+' || in_[p_] == '-')) {
+            if (in_[p_] == '-') return std::nullopt;
+            ++p_;
+        }
+        size_t start = p_;
+        uint64_t v = 0;
+        while (p_ < in_.size() && in_[p_] >= '0' && in_[p_] <= '9') {
+            v = v * 10 + uint64_t(in_[p_] - '0');
+            if (v > max) return std::nullopt;
+            ++p_;
+        }
+        if (p_ == start) return std::nullopt;
+        return static_cast<uint32_t>(v);
+    }
+
+private:
+    void skipSpace() {
+        while (p_ < in_.size() && isSpace(in_[p_])) ++p_;
+    }
+    std::string_view in_;
+    size_t p_ = 0;
+};
+
+}  // namespace
+
+bool isBlockLine(std::string_view line) { return contains(line, "Flash #") && contains(line, "Block #"); }
+
+std::optional<BlockAddress> parseBlockLine(std::string_view line) {
+    FormatScanner s(line);
+    if (!s.literal("Flash #")) return std::nullopt;
+    auto chip = s.number(255);
+    if (!chip || !s.literal(", Block #")) return std::nullopt;
+    auto block = s.number(UINT32_MAX);
+    if (!block) return std::nullopt;
+    return BlockAddress{static_cast<uint8_t>(*chip), *block};
+}
+
+// ---- ScanLogReader ----------------------------------------------------------------
+
+std::optional<std::string> ScanLogReader::nextLine() {
+    if (pushedBack_) {
+        std::optional<std::string> l = std::move(pushedBack_);
+        pushedBack_.reset();
+        return l;
+    }
+    return lines_.next();
+}
+
+std::optional<BadBlock> ScanLogReader::next() {
+    while (std::optional<std::string> line = nextLine()) {
+        if (!isBlockLine(*line)) continue;
+        std::optional<BlockAddress> at = parseBlockLine(*line);
+        if (!at) continue;
+        // At most four lines: two spare-area lines, the status line and the
+        // empty line behind it; fewer when the record ends earlier.
+        for (int i = 0; i < 4; ++i) {
+            std::optional<std::string> ahead = nextLine();
+            if (!ahead) return std::nullopt;
+            if (contains(*ahead, kStatusFail))
+                return BadBlock{at->chip, at->block, std::move(*line), std::move(*ahead)};
+            if (contains(*ahead, kStatusAny)) break;   // the record's own verdict: good
+            if (isBlockLine(*ahead)) {                  // the next record begins
+                pushedBack_ = std::move(ahead);
+                break;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace marker

@@ -1,0 +1,205 @@
+#include "scanner/scan_engine.h"
+#include "scanner/scan_log.h"
+
+#include "fake_flash.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace scanner;
+using namespace scanner::testing;
+
+namespace {
+
+struct Scan {
+    TempDir dir;
+    FakeFlash dev;
+    FakeControl ctl;
+    ScanResult result;
+    std::string log;
+
+    std::string path() const { return dir.file("scan.log"); }
+    const ScanResult& run(ScanOptions opt = {}) {
+        result = ScanEngine(dev, ctl).run(path(), opt);
+        log = fileExists(path()) ? readFile(path()) : std::string();
+        return result;
+    }
+    bool has(const std::string& what) const { return log.find(what) != std::string::npos; }
+    // The log from the first line that starts with `from`.
+    std::string tail(const std::string& from) const {
+        size_t p = log.rfind("\n" + from);
+        return p == std::string::npos ? std::string() : log.substr(p + 1);
+    }
+    long traced(const std::string& call) const { return std::count(dev.trace.begin(), dev.trace.end(), call); }
+};
+
+}  // namespace
+
+TEST(ScanEngine, BlocksAreQueriedAndReadTwiceInOrderWithOneOpenPerChip) {
+    Scan s;
+    s.dev.geo = makeGeometry(2048, {{2, 64}, {0, 64}});
+    // A 64-byte spare area fits the buffer; the log shows its first 16 bytes.
+    s.dev.spareFill = [](uint8_t, uint32_t b, uint8_t page, uint8_t* buf) {
+        for (size_t i = 0; i < 64; ++i) buf[i] = uint8_t(b * 0x40 + page * 0x20 + i);
+    };
+    s.dev.spareFails = {{0, 1, 0}};
+    s.run();
+    EXPECT_EQ(s.dev.trace, (std::vector<std::string>{"open", "good 0 0", "read 0 0 0", "good 0 0", "read 0 0 1",
+                                                     "good 0 1", "read 0 1 0", "good 0 1", "read 0 1 1", "close",
+                                                     "open", "close"}));
+    EXPECT_EQ(s.tail("Flash #0, Block #0"),
+              "Flash #0, Block #0\n"
+              "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
+              "    20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F\n"
+              "Block Status : OK\n\n"
+              "Flash #0, Block #1\n"
+              "    60 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F\n"
+              "Block Status : OK\n\n" +
+                  std::string(55, '=') +
+                  "\nFlash Number #1 : Block Size = 64 Pages\n\n"   // a chip of 0 blocks: nothing more
+                  "Bad blocks : 0\n");
+}
+
+TEST(ScanEngine, ZeroChipsGiveHeaderClosingLineAndAllGoodSummary) {
+    Scan s;
+    s.dev.geo = makeGeometry(512, {});
+    ASSERT_EQ(s.run({true, false}).outcome, ScanOutcome::Completed);
+    EXPECT_EQ(s.log,
+              "This flash Page size is  512 bytes\nFlash quantity : 0\nTotal blocks   : 0x0\nTotal pages    : 0x0\n"
+              "Bad blocks : 0\n");
+    EXPECT_EQ(summaryText(s.result),
+              "Flash quantity = 0\nTotal   blocks = 0x0\nTotal   pages  = 0x0\nBytes per page=512\n"
+              "All blocks are good!");
+    s.result.totalBlocks = 0x8000;
+    s.result.totalPages = 0x1ABCDE;
+    s.result.badTotal = 12;
+    EXPECT_EQ(summaryText(s.result),
+              "Flash quantity = 0\nTotal   blocks = 0x8000\nTotal   pages  = 0x1ABCDE\nBytes per page=512\n"
+              "Bad   blocks   = 12\n");
+}
+
+TEST(ScanEngine, ZoneLinesForCompleteZonesShowRunningTotalOverChipsModulo256) {
+    {   // chip 0: 1023 blocks, 3 bad, no zone line; chip 1: 2048 blocks, none bad, its
+        // zones show 3; chip 2: 2500 blocks, zones 0 and 1 only, zone 1 counted at block 2047
+        Scan s;
+        s.dev.traceCalls = false;
+        s.dev.geo = makeGeometry(512, {{1023, 32}, {2048, 32}, {2500, 32}});
+        for (auto [c, b] : {std::pair{0, 0u}, {0, 500u}, {0, 1022u}, {2, 2047u}, {2, 2400u}}) s.dev.markBad(c, b);
+        s.run();
+        EXPECT_FALSE(s.has("Flash #0, Zone #"));
+        EXPECT_TRUE(s.has("Block Status : OK\n\n"
+                          "Flash #1, Zone #0 Bad Block total : 3\n"
+                          "Flash #1, Zone #1 Bad Block total : 3\n"));
+        EXPECT_EQ(s.tail("Flash #2, Zone #0"),
+                  "Flash #2, Zone #0 Bad Block total : 3\nFlash #2, Zone #1 Bad Block total : 4\nBad blocks : 5\n");
+    }
+    {   // 257 bad blocks at the end of a zone show as 1
+        Scan s;
+        s.dev.traceCalls = false;
+        s.dev.geo = makeGeometry(512, {{1024, 32}});
+        for (uint32_t b = 0; b < 257; ++b) s.dev.markBad(0, b * 3);
+        s.run();
+        EXPECT_EQ(s.tail("Flash #0, Zone #0"), "Flash #0, Zone #0 Bad Block total : 1\nBad blocks : 257\n");
+    }
+}
+
+// Guards against writing past a 128-entry zone table on a chip of more than
+// 131072 blocks.
+TEST(ScanEngine, ChipBeyond128ZonesKeepsEveryZoneTotal) {
+    Scan s;
+    s.dev.traceCalls = false;
+    s.dev.geo = makeGeometry(512, {{130 * 1024, 32}});
+    s.dev.spareFill = [](uint8_t, uint32_t, uint8_t, uint8_t* buf) { std::fill(buf, buf + kSpareBufferSize, 0xFF); };
+    s.dev.markBad(0, 129 * 1024 + 7);
+    s.run();
+    EXPECT_EQ(s.tail("Flash #0, Zone #128"),
+              "Flash #0, Zone #128 Bad Block total : 0\nFlash #0, Zone #129 Bad Block total : 1\nBad blocks : 1\n");
+}
+
+TEST(ScanEngine, EraseRulesFollowBothQueriesAndTheOptions) {
+    auto scan = [](ScanOptions opt) {
+        auto s = std::make_unique<Scan>();
+        s->dev.geo = makeGeometry(512, {{6, 32}});
+        s->dev.badFirst = {{0, 3}};    // bad on the first query only
+        s->dev.badSecond = {{0, 4}};   // bad on the second query only
+        s->run(opt);
+        return s;
+    };
+    using Blocks = std::vector<std::pair<int, uint32_t>>;
+    auto good = scan({false, true});   // erase-good never erases a block either query called bad
+    EXPECT_EQ(good->dev.erased, (Blocks{{0, 0}, {0, 1}, {0, 2}, {0, 5}}));
+    EXPECT_EQ(good->result.badTotal, 2u);
+    EXPECT_EQ(std::vector<std::string>(good->dev.trace.begin(), good->dev.trace.begin() + 3),
+              (std::vector<std::string>{"open", "getprogress", "close"}));
+    EXPECT_EQ(std::vector<std::string>(good->dev.trace.end() - 3, good->dev.trace.end()),
+              (std::vector<std::string>{"open", "setprogress 1 0", "close"}));
+
+    auto all = scan({true, false});   // erase-all: every block, each after its two reads
+    EXPECT_EQ(all->dev.erased.size(), 6u);
+    auto at = std::find(all->dev.trace.begin(), all->dev.trace.end(), "erase 0 3");
+    ASSERT_NE(at, all->dev.trace.end());
+    EXPECT_EQ(*(at - 1), "read 0 3 1");
+
+    auto none = scan({});   // no option: nothing erased, the format-progress pair left alone
+    EXPECT_TRUE(none->dev.erased.empty());
+    EXPECT_EQ(none->traced("getprogress") + none->traced("setprogress 1 0"), 0);
+}
+
+TEST(ScanEngine, ProgressCountsPagesOfFinishedBlocksAndNeverDividesByZero) {
+    Scan s;
+    s.dev.geo = makeGeometry(512, {{2, 32}, {2, 96}});   // 256 pages
+    s.run();
+    EXPECT_EQ(s.ctl.positions, (std::vector<int>{0, 12, 25, 62}));   // 0, 32, 64, 160 pages done
+
+    Scan zero;   // blocks of 0 pages: total pages 0
+    zero.dev.geo = makeGeometry(512, {{3, 0}});
+    ASSERT_EQ(zero.run().outcome, ScanOutcome::Completed);
+    EXPECT_EQ(zero.ctl.positions, (std::vector<int>{0}));
+    EXPECT_TRUE(zero.has("Total pages    : 0x0\n"));
+}
+
+TEST(ScanEngine, StopEndsLogAfterLastCompleteRecord) {
+    const std::string head =
+        "This flash Page size is  512 bytes\nFlash quantity : 2\nTotal blocks   : 0x8\nTotal pages    : 0x100\n" +
+        std::string(55, '=') + "\nFlash Number #0 : Block Size = 32 Pages\n\n";
+    Scan before;   // stopped before the first block (as during the erase question)
+    before.dev.geo = makeGeometry(512, {{4, 32}, {4, 32}});
+    before.ctl.stopAt = 0;
+    ASSERT_EQ(before.run({true, false}).outcome, ScanOutcome::Stopped);
+    EXPECT_EQ(before.log, head);
+    EXPECT_TRUE(before.dev.erased.empty());
+    EXPECT_EQ(before.traced("setprogress 2 0"), 0);
+    EXPECT_EQ(before.dev.openDepth, 0);
+
+    Scan mid;   // stopped before block 6 overall (chip 1, block 2): no zone or closing line
+    mid.dev.geo = makeGeometry(512, {{4, 32}, {4, 32}});
+    mid.dev.markBad(1, 1);
+    mid.dev.spareFails = {{1, 1, 0}, {1, 1, 1}};
+    mid.ctl.stopAt = 6;
+    ASSERT_EQ(mid.run().outcome, ScanOutcome::Stopped);
+    EXPECT_EQ(mid.tail("Flash #1, Block #1"), "Flash #1, Block #1\nBlock Status : Fail\n\n");
+    EXPECT_EQ(mid.dev.openDepth, 0);
+    EXPECT_EQ(mid.dev.trace.back(), "close");
+}
+
+TEST(ScanEngine, FailedGeometryOrLogCreationMakesNoDeviceCall) {
+    Scan s;
+    {
+        std::FILE* f = std::fopen(s.path().c_str(), "wb");
+        std::fputs("older log\n", f);
+        std::fclose(f);
+    }
+    s.dev.geometryFails = true;   // an older log stays as it was
+    ASSERT_EQ(s.run().outcome, ScanOutcome::NoGeometry);
+    EXPECT_EQ(s.log, "older log\n");
+    EXPECT_EQ(s.dev.calls, 0);
+
+    s.dev.geometryFails = false;
+    s.dev.geo = makeGeometry(512, {{4, 32}});
+    ScanResult r = ScanEngine(s.dev, s.ctl).run(s.dir.file("no/such/dir/scan.log"), {true, false});
+    EXPECT_EQ(r.outcome, ScanOutcome::LogCreateFailed);
+    EXPECT_EQ(s.dev.calls, 0);
+    EXPECT_TRUE(s.ctl.positions.empty());
+}
