@@ -288,13 +288,23 @@ uint32_t fnv1a(const std::string& s) {
 
 }  // namespace
 
-uint64_t Config::chipBase(uint8_t chip) const {
+uint64_t Config::dataBase(uint8_t chip) const {
     uint64_t off = 0;
-    for (uint8_t i = 0; i < chip && i < chips; ++i) off += uint64_t(blocks[i]) * pagesPerBlock[i] * pageStride();
+    for (uint8_t i = 0; i < chip && i < chips; ++i) off += uint64_t(blocks[i]) * pagesPerBlock[i] * pageSize;
     return off;
 }
 
-uint64_t Config::nandBytes() const { return chipBase(chips); }
+uint64_t Config::spareRegion() const { return (dataBase(chips) + kNandUnit - 1) / kNandUnit * kNandUnit; }
+
+uint64_t Config::spareBase(uint8_t chip) const {
+    uint64_t off = spareRegion();
+    for (uint8_t i = 0; i < chip && i < chips; ++i) off += uint64_t(blocks[i]) * pagesPerBlock[i] * spareSize();
+    return off;
+}
+
+uint64_t Config::nandBytes() const { return chips ? spareBase(chips) : 0; }
+
+uint64_t Config::nandMapBytes() const { return (nandBytes() + kNandUnit * 8 - 1) / (kNandUnit * 8); }
 
 std::optional<Config> makeConfig(const std::string& profileName, const std::vector<std::string>& settings,
                                  const std::string& name) {

@@ -8,8 +8,12 @@
 //   state     fixed-size record, mapped by every user: lock, attach state,
 //             switches, media, progress pair, CIS record, EEPROM, faults
 //   rom.bin   external code ROM (plain bytes)
-//   nand.bin  pages and spares of every chip, stored inverted so that a
-//             sparse (never written) region reads as erased FFh
+//   nand.bin  page data of every chip, then (from a 4 KiB boundary) the
+//             spare areas of every chip, stored inverted so that a sparse
+//             (never written) region reads as erased FFh
+//   nand.map  one bit per 4 KiB unit of nand.bin: set before anything is
+//             programmed there; a clear bit means the unit is erased, so a
+//             read of it touches no store page
 //   lunN.img  LUN images (sparse)
 // Every store stays mapped while a handle uses the device. Mutations happen
 // under the device's process-shared robust mutex; a process killed while it
@@ -43,6 +47,9 @@ void setError(std::string msg);
 const std::string& lastError();
 
 // ---- configuration --------------------------------------------------------------
+
+// Granularity of the NAND written-map (one bit per unit of nand.bin).
+inline constexpr uint64_t kNandUnit = 4096;
 
 struct LunConfig {
     uint8_t slot = 0;          // VELK_MEDIA_* bit of the medium this slot takes
@@ -80,9 +87,13 @@ struct Config {
     int64_t reenumMs = 1000;               // after a ROM erase
 
     uint16_t spareSize() const { return pageSize == 512 ? 16 : 64; }
-    uint64_t pageStride() const { return uint64_t(pageSize) + spareSize(); }
-    uint64_t chipBase(uint8_t chip) const;
+    // nand.bin: the page data of chip 0, 1, ..., then the spare region
+    // (aligned to kNandUnit) with the spare areas of chip 0, 1, ...
+    uint64_t dataBase(uint8_t chip) const;
+    uint64_t spareRegion() const;
+    uint64_t spareBase(uint8_t chip) const;
     uint64_t nandBytes() const;
+    uint64_t nandMapBytes() const;
 };
 
 // Profile defaults with the settings applied; nullopt + setError on bad input.
@@ -107,7 +118,7 @@ std::string faultHelp();
 
 // ---- the mapped state record --------------------------------------------------
 
-inline constexpr uint32_t kStateMagic = 0x56534D31;  // "VSM1"
+inline constexpr uint32_t kStateMagic = 0x56534D32;  // "VSM2"
 inline constexpr int kMaxLuns = 16;
 inline constexpr int kMaxFaults = 64;
 
@@ -142,6 +153,7 @@ struct State {
     uint8_t cis[512];
     uint16_t eeprom[64];
     uint32_t faultCount;
+    std::atomic<uint32_t> faultKinds;     // bit k set: a fault of kind k may be listed
     Fault faults[kMaxFaults];
     Journal journal;
 };
@@ -248,14 +260,28 @@ public:
     uint8_t* lun(size_t i) const { return i < luns_.size() ? luns_[i]->data() : nullptr; }
     uint64_t lunBytes(size_t i) const { return i < luns_.size() ? luns_[i]->size() : 0; }
 
-    // NAND helpers (indices must be checked by the caller).
-    uint64_t pageOffset(uint8_t chip, uint32_t block, uint32_t page) const;
+    // NAND helpers (indices must be checked by the caller). Offsets are
+    // into nand.bin.
+    uint64_t dataOffset(uint8_t chip, uint32_t block, uint32_t page) const {
+        return dataBase_[chip] + (uint64_t(block) * ppb_[chip] + page) * cfg_.pageSize;
+    }
+    uint64_t spareOffset(uint8_t chip, uint32_t block, uint32_t page) const {
+        return spareBase_[chip] + (uint64_t(block) * ppb_[chip] + page) * spareSize_;
+    }
     bool blockIsBad(uint8_t chip, uint32_t block) const;
     bool isFactoryBad(uint8_t chip, uint32_t block) const;
     void writeBadMark(uint8_t chip, uint32_t block);
     void eraseBlock(uint8_t chip, uint32_t block);  // journaled
     void eraseBlockNow(uint8_t chip, uint32_t block);
     void readNand(uint64_t off, uint8_t* out, size_t n) const;
+    // Without the lock: when the written-map says [off, off+n) is erased,
+    // fills out with FFh and returns true (a program sets the map bits before
+    // it changes the store; an erase clears them after). Else false: read
+    // under the lock.
+    bool readErasedUnlocked(uint64_t off, uint8_t* out, size_t n) const;
+    // Without the lock: true when the bad marks of the block are erased (the
+    // block is good) per the written-map; false: ask blockIsBad under the lock.
+    bool marksErasedUnlocked(uint8_t chip, uint32_t block) const;
     void programNand(uint64_t off, const uint8_t* in, size_t n);
 
     bool eepWindowProtected() const;  // firmware writes keep the window
@@ -266,10 +292,18 @@ public:
 private:
     Device() = default;
     uint8_t* storeBase(uint32_t store, uint64_t& size) const;
+    void cacheLayout();
+    // The written-map of nand.bin (see kNandUnit); under the lock.
+    void markWritten(uint64_t off, uint64_t n);
+    bool mayHoldData(uint64_t off, uint64_t n) const;
+    void markErased(uint64_t off, uint64_t n);
     std::shared_ptr<Bus> bus_;
     std::string name_;
     Config cfg_;
-    Mapping state_, rom_, nand_;
+    uint64_t dataBase_[8] = {}, spareBase_[8] = {};
+    uint32_t ppb_[8] = {};
+    uint32_t spareSize_ = 16, markByte_ = 5;
+    Mapping state_, rom_, nand_, nandMap_;
     std::vector<std::unique_ptr<Mapping>> luns_;
 };
 

@@ -367,9 +367,9 @@ bool Device::create(Bus& bus, const std::string& name, const Config& cfg) {
             return false;
         }
     }
-    Mapping st, rom, nand;
+    Mapping st, rom, nand, nandMap;
     if (!st.map(tmp / "state", sizeof(State), true) || !rom.map(tmp / "rom.bin", cfg.romSize, true) ||
-        !nand.map(tmp / "nand.bin", cfg.nandBytes(), true)) {
+        !nand.map(tmp / "nand.bin", cfg.nandBytes(), true) || !nandMap.map(tmp / "nand.map", cfg.nandMapBytes(), true)) {
         cleanup();
         setError("cannot create the device stores");
         return false;
@@ -409,12 +409,16 @@ bool Device::create(Bus& bus, const std::string& name, const Config& cfg) {
         rom.data()[cfg.eepWindow + 2 * i] = uint8_t(words[i]);
         rom.data()[cfg.eepWindow + 2 * i + 1] = uint8_t(words[i] >> 8);
     }
-    // Factory-bad blocks carry their mark from the start.
+    // Factory-bad blocks carry their mark from the start (map bit first).
     for (auto& [chip, block] : cfg.factoryBad) {
         uint32_t ppb = cfg.pagesPerBlock[chip];
-        uint64_t base = cfg.chipBase(chip) + uint64_t(block) * ppb * cfg.pageStride();
+        uint64_t base = cfg.spareBase(chip) + uint64_t(block) * ppb * cfg.spareSize();
         size_t markByte = cfg.pageSize == 512 ? 5 : 0;
-        for (uint32_t p = 0; p < 2 && p < ppb; ++p) nand.data()[base + p * cfg.pageStride() + cfg.pageSize + markByte] = 0xFF;
+        for (uint32_t p = 0; p < 2 && p < ppb; ++p) {
+            uint64_t off = base + uint64_t(p) * cfg.spareSize() + markByte;
+            nandMap.data()[off / kNandUnit / 8] |= uint8_t(1u << (off / kNandUnit % 8));
+            nand.data()[off] = 0xFF;
+        }
     }
     if (msync(st.data(), sizeof(State), MS_SYNC) != 0) {
         // The page cache holds the state for every process either way.
@@ -438,7 +442,8 @@ std::shared_ptr<Device> Device::open(std::shared_ptr<Bus> bus, const std::string
     d->name_ = name;
     d->cfg_ = *cfg;
     if (!d->state_.map(dir / "state", sizeof(State), false) || d->state()->magic != kStateMagic ||
-        !d->rom_.map(dir / "rom.bin", cfg->romSize, false) || !d->nand_.map(dir / "nand.bin", cfg->nandBytes(), false)) {
+        !d->rom_.map(dir / "rom.bin", cfg->romSize, false) || !d->nand_.map(dir / "nand.bin", cfg->nandBytes(), false) ||
+        !d->nandMap_.map(dir / "nand.map", cfg->nandMapBytes(), false)) {
         setError("device '" + name + "' has damaged stores");
         return nullptr;
     }
@@ -450,7 +455,19 @@ std::shared_ptr<Device> Device::open(std::shared_ptr<Bus> bus, const std::string
         }
         d->luns_.push_back(std::move(m));
     }
+    d->cacheLayout();
     return d;
+}
+
+void Device::cacheLayout() {
+    static_assert(VELK_MAX_CHIPS <= 8, "room for the per-chip layout");
+    for (uint8_t c = 0; c < cfg_.chips && c < 8; ++c) {
+        dataBase_[c] = cfg_.dataBase(c);
+        spareBase_[c] = cfg_.spareBase(c);
+        ppb_[c] = cfg_.pagesPerBlock[c];
+    }
+    spareSize_ = cfg_.spareSize();
+    markByte_ = cfg_.pageSize == 512 ? 5 : 0;
 }
 
 Device::Lock::Lock(Device& d) : m_(&d.state()->lock) {
@@ -511,10 +528,14 @@ void Device::commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* da
 // (one shot: the fault is gone for whoever comes next).
 void Device::crashHalfWay(uint8_t* dst, const uint8_t* src, size_t n) {
     State* s = state();
-    uint32_t kept = 0;
+    uint32_t kept = 0, kinds = 0;
     for (uint32_t i = 0; i < s->faultCount && i < kMaxFaults; ++i)
-        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite)) s->faults[kept++] = s->faults[i];
+        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite)) {
+            kinds |= 1u << (s->faults[i].kind & 31);
+            s->faults[kept++] = s->faults[i];
+        }
     __atomic_store_n(&s->faultCount, kept, __ATOMIC_RELEASE);
+    s->faultKinds.store(kinds, std::memory_order_release);
     std::memcpy(dst, src, n / 2);
     raise(SIGKILL);
     _exit(137);
@@ -530,8 +551,10 @@ void Device::recover() {
     } else {
         uint64_t size = 0;
         uint8_t* base = storeBase(j.store, size);
-        if (base && j.len <= kJournalBytes && j.offset <= size && j.len <= size - j.offset)
+        if (base && j.len <= kJournalBytes && j.offset <= size && j.len <= size - j.offset) {
+            if (j.store == uint32_t(StoreId::Nand)) markWritten(j.offset, j.len);
             std::memcpy(base + j.offset, j.data, j.len);
+        }
     }
     j.valid.store(0);
 }
@@ -600,6 +623,7 @@ void Device::recordFirstAttach() {
 
 bool Device::hasFault(FaultKind k, uint32_t a, uint32_t b, uint32_t c, int args) const {
     const State* s = state();
+    if (!(s->faultKinds.load(std::memory_order_acquire) & (1u << (uint32_t(k) & 31)))) return false;
     uint32_t n = std::min<uint32_t>(__atomic_load_n(&s->faultCount, __ATOMIC_ACQUIRE), kMaxFaults);
     for (uint32_t i = 0; i < n; ++i) {
         const Fault& f = s->faults[i];
@@ -614,6 +638,7 @@ bool Device::hasFault(FaultKind k, uint32_t a, uint32_t b, uint32_t c, int args)
 
 std::optional<uint32_t> Device::faultValue(FaultKind k) const {
     const State* s = state();
+    if (!(s->faultKinds.load(std::memory_order_acquire) & (1u << (uint32_t(k) & 31)))) return std::nullopt;
     uint32_t n = std::min<uint32_t>(__atomic_load_n(&s->faultCount, __ATOMIC_ACQUIRE), kMaxFaults);
     for (uint32_t i = 0; i < n; ++i)
         if (s->faults[i].kind == uint32_t(k)) return s->faults[i].a;
@@ -626,23 +651,74 @@ bool Device::addFault(const Fault& f) {
     if (n >= kMaxFaults) return false;
     s->faults[n] = f;
     __atomic_store_n(&s->faultCount, n + 1, __ATOMIC_RELEASE);
+    s->faultKinds.fetch_or(1u << (f.kind & 31), std::memory_order_release);
     return true;
 }
 
-void Device::clearFaults() { __atomic_store_n(&state()->faultCount, 0u, __ATOMIC_RELEASE); }
+void Device::clearFaults() {
+    State* s = state();
+    __atomic_store_n(&s->faultCount, 0u, __ATOMIC_RELEASE);
+    s->faultKinds.store(0, std::memory_order_release);
+}
 
-uint64_t Device::pageOffset(uint8_t chip, uint32_t block, uint32_t page) const {
-    return cfg_.chipBase(chip) + (uint64_t(block) * cfg_.pagesPerBlock[chip] + page) * cfg_.pageStride();
+// ---- NAND ---------------------------------------------------------------------------
+
+void Device::markWritten(uint64_t off, uint64_t n) {
+    if (n == 0) return;
+    uint8_t* map = nandMap_.data();
+    for (uint64_t u = off / kNandUnit, last = (off + n - 1) / kNandUnit; u <= last; ++u) {
+        std::atomic_ref<uint8_t> byte(map[u / 8]);
+        uint8_t bit = uint8_t(1u << (u % 8));
+        if (!(byte.load(std::memory_order_relaxed) & bit)) byte.fetch_or(bit, std::memory_order_seq_cst);
+    }
+}
+
+bool Device::mayHoldData(uint64_t off, uint64_t n) const {
+    if (n == 0) return false;
+    const uint8_t* map = nandMap_.data();
+    for (uint64_t u = off / kNandUnit, last = (off + n - 1) / kNandUnit; u <= last; ++u)
+        if (std::atomic_ref<const uint8_t>(map[u / 8]).load(std::memory_order_acquire) & (1u << (u % 8))) return true;
+    return false;
+}
+
+// Clears the bits of the units wholly inside [off, off+n), once they are zero.
+void Device::markErased(uint64_t off, uint64_t n) {
+    uint8_t* map = nandMap_.data();
+    for (uint64_t u = (off + kNandUnit - 1) / kNandUnit, end = (off + n) / kNandUnit; u < end; ++u) {
+        std::atomic_ref<uint8_t> byte(map[u / 8]);
+        uint8_t bit = uint8_t(1u << (u % 8));
+        if (byte.load(std::memory_order_relaxed) & bit) byte.fetch_and(uint8_t(~bit), std::memory_order_seq_cst);
+    }
 }
 
 void Device::readNand(uint64_t off, uint8_t* out, size_t n) const {
+    if (!mayHoldData(off, n)) {
+        // Never programmed since its last erase: erased, and no store page is touched.
+        std::memset(out, 0xFF, n);
+        return;
+    }
     const uint8_t* p = nand_.data() + off;
     for (size_t i = 0; i < n; ++i) out[i] = uint8_t(~p[i]);
 }
 
+bool Device::readErasedUnlocked(uint64_t off, uint8_t* out, size_t n) const {
+    if (mayHoldData(off, n)) return false;
+    std::memset(out, 0xFF, n);
+    return true;
+}
+
+bool Device::marksErasedUnlocked(uint8_t chip, uint32_t block) const {
+    uint32_t pages = std::min<uint32_t>(2, ppb_[chip]);
+    for (uint32_t p = 0; p < pages; ++p)
+        if (mayHoldData(spareOffset(chip, block, p) + markByte_, 1)) return false;
+    return true;
+}
+
 void Device::programNand(uint64_t off, const uint8_t* in, size_t n) {
     // Stored inverted: the value is ~stored, and programming can only clear
-    // bits (value = old AND new), so stored |= ~new.
+    // bits (value = old AND new), so stored |= ~new. The written-map bits are
+    // set before the store changes, so a reader never skips programmed bytes.
+    markWritten(off, n);
     const uint8_t* p = nand_.data() + off;
     uint8_t tmp[kJournalBytes];
     while (n > 0) {
@@ -657,11 +733,10 @@ void Device::programNand(uint64_t off, const uint8_t* in, size_t n) {
 }
 
 bool Device::blockIsBad(uint8_t chip, uint32_t block) const {
-    size_t markByte = cfg_.pageSize == 512 ? 5 : 0;
-    uint32_t pages = std::min<uint32_t>(2, cfg_.pagesPerBlock[chip]);
+    uint32_t pages = std::min<uint32_t>(2, ppb_[chip]);
     for (uint32_t p = 0; p < pages; ++p) {
         uint8_t v;
-        readNand(pageOffset(chip, block, p) + cfg_.pageSize + markByte, &v, 1);
+        readNand(spareOffset(chip, block, p) + markByte_, &v, 1);
         if (v != 0xFF) return true;
     }
     return false;
@@ -674,10 +749,9 @@ bool Device::isFactoryBad(uint8_t chip, uint32_t block) const {
 }
 
 void Device::writeBadMark(uint8_t chip, uint32_t block) {
-    size_t markByte = cfg_.pageSize == 512 ? 5 : 0;
-    uint32_t pages = std::min<uint32_t>(2, cfg_.pagesPerBlock[chip]);
+    uint32_t pages = std::min<uint32_t>(2, ppb_[chip]);
     uint8_t zero = 0;
-    for (uint32_t p = 0; p < pages; ++p) programNand(pageOffset(chip, block, p) + cfg_.pageSize + markByte, &zero, 1);
+    for (uint32_t p = 0; p < pages; ++p) programNand(spareOffset(chip, block, p) + markByte_, &zero, 1);
 }
 
 void Device::eraseBlock(uint8_t chip, uint32_t block) {
@@ -689,25 +763,43 @@ void Device::eraseBlock(uint8_t chip, uint32_t block) {
     j.valid.store(0, std::memory_order_seq_cst);
 }
 
-void Device::eraseBlockNow(uint8_t chip, uint32_t block) {
-    uint64_t off = pageOffset(chip, block, 0);
-    uint64_t len = uint64_t(cfg_.pagesPerBlock[chip]) * cfg_.pageStride();
-    // Punch out the whole pages inside the block (they read back as zeros,
-    // i.e. erased), clear the edges by hand.
-    const uint64_t pg = uint64_t(sysconf(_SC_PAGESIZE));
+namespace {
+
+// Zeroes [off, off+len) of a mapped store: whole file pages are punched out
+// (they read back as zeros, i.e. erased), the edges cleared by hand.
+void zeroRange(uint8_t* base, int fd, uint64_t off, uint64_t len) {
+    static const uint64_t pg = uint64_t(sysconf(_SC_PAGESIZE));
     uint64_t a = (off + pg - 1) / pg * pg, b = (off + len) / pg * pg;
-    uint8_t* p = nand_.data();
-    if (b > a && fallocate(nand_.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(a), off_t(b - a)) == 0) {
-        std::memset(p + off, 0, a - off);
-        std::memset(p + b, 0, off + len - b);
+    if (b > a && fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(a), off_t(b - a)) == 0) {
+        std::memset(base + off, 0, a - off);
+        std::memset(base + b, 0, off + len - b);
     } else {
-        std::memset(p + off, 0, len);
+        std::memset(base + off, 0, len);
     }
-    if (isFactoryBad(chip, block)) {
+}
+
+}  // namespace
+
+void Device::eraseBlockNow(uint8_t chip, uint32_t block) {
+    const uint64_t pages = ppb_[chip];
+    const uint64_t dataOff = dataOffset(chip, block, 0), dataLen = pages * cfg_.pageSize;
+    const uint64_t spareOff = spareOffset(chip, block, 0), spareLen = pages * spareSize_;
+    uint8_t* p = nand_.data();
+    // Only the parts the written-map says may hold data need clearing.
+    if (mayHoldData(dataOff, dataLen)) zeroRange(p, nand_.fd(), dataOff, dataLen);
+    if (mayHoldData(spareOff, spareLen)) zeroRange(p, nand_.fd(), spareOff, spareLen);
+    markErased(dataOff, dataLen);
+    const bool factoryBad = isFactoryBad(chip, block);
+    // A factory-bad block keeps the map bits of its spare area, so a reader
+    // without the lock never sees its marks erased.
+    if (!factoryBad) markErased(spareOff, spareLen);
+    if (factoryBad) {
         // Part of the erase's own journal entry: redone with it.
-        size_t markByte = cfg_.pageSize == 512 ? 5 : 0;
-        for (uint32_t pg2 = 0; pg2 < std::min<uint32_t>(2, cfg_.pagesPerBlock[chip]); ++pg2)
-            p[pageOffset(chip, block, pg2) + cfg_.pageSize + markByte] = 0xFF;  // stored inverted: value 00h
+        for (uint32_t pg2 = 0; pg2 < std::min<uint32_t>(2, ppb_[chip]); ++pg2) {
+            uint64_t off = spareOffset(chip, block, pg2) + markByte_;
+            markWritten(off, 1);
+            p[off] = 0xFF;  // stored inverted: value 00h
+        }
     }
 }
 

@@ -341,8 +341,10 @@ int VelkReadPhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, ui
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
+        const uint64_t off = d->dataOffset(chip, block, page);
+        if (d->readErasedUnlocked(off, buf, d->config().pageSize)) return 1;
         Device::Lock lk(*d);
-        d->readNand(d->pageOffset(chip, block, page), buf, d->config().pageSize);
+        d->readNand(off, buf, d->config().pageSize);
         return 1;
     });
 }
@@ -352,7 +354,7 @@ int VelkWritePhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf) return 0;
         Device::Lock lk(*d);
-        d->programNand(d->pageOffset(chip, block, page), buf, d->config().pageSize);
+        d->programNand(d->dataOffset(chip, block, page), buf, d->config().pageSize);
         return 1;
     });
 }
@@ -362,8 +364,10 @@ int VelkReadRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
         const Config& c = d->config();
+        const uint64_t off = d->spareOffset(chip, block, page);
+        if (d->readErasedUnlocked(off, buf, c.spareSize())) return 1;
         Device::Lock lk(*d);
-        d->readNand(d->pageOffset(chip, block, page) + c.pageSize, buf, c.spareSize());
+        d->readNand(off, buf, c.spareSize());
         return 1;
     });
 }
@@ -374,7 +378,7 @@ int VelkWriteRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, 
         if (!d || !buf) return 0;
         const Config& c = d->config();
         Device::Lock lk(*d);
-        d->programNand(d->pageOffset(chip, block, page) + c.pageSize, buf, c.spareSize());
+        d->programNand(d->spareOffset(chip, block, page), buf, c.spareSize());
         return 1;
     });
 }
@@ -393,6 +397,7 @@ int VelkIsGoodBlock(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
         if (!d) return 0;
+        if (d->marksErasedUnlocked(chip, block)) return 1;
         Device::Lock lk(*d);
         return d->blockIsBad(chip, block) ? 0 : 1;
     });

@@ -11,6 +11,7 @@
 #include <numeric>
 #include <random>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -737,4 +738,126 @@ TEST_F(VelkApi, RegistryRecordAtFirstAttachAndBusListing) {
     ASSERT_FALSE(hw->strings.empty());
     EXPECT_EQ(hw->strings[0], "USB\\Vid_3a7c&Pid_070a&Rev_0200");
     EXPECT_EQ(VelkSimListDevices(nullptr, 0), 1);
+}
+
+// Spare areas of neighbouring blocks share a 4 KiB unit of the store: erasing
+// or programming one block leaves its neighbours as they were, and a unit
+// erased as a whole reads (and programs) as fresh flash again.
+TEST_F(VelkApi, NeighbouringBlocksStayApartThroughProgramAndErase) {
+    for (const char* profile : {"flashdisk", "flashdisk2k"}) {
+        SCOPED_TRACE(profile);
+        create(profile, profile, {"bad=0:3"});
+        Handle h(VelkCreateDeviceList(0, std::string(profile) == "flashdisk" ? 0x0721 : 0x0722));
+        _FlashDiskInfo* fi = nullptr;
+        ASSERT_EQ(VelkGetFlashInfo(h, 0, &fi), 1);
+        const size_t ps = fi[0].PageSize, ss = ps == 512 ? 16 : 64, mark = ps == 512 ? 5 : 0;
+        const uint8_t last = uint8_t(fi[0].PagesPerBlock - 1);
+        std::vector<uint8_t> data(ps), spare(ss);
+        auto allFF = [](const std::vector<uint8_t>& v) {
+            return std::all_of(v.begin(), v.end(), [](uint8_t x) { return x == 0xFF; });
+        };
+        // Program the first and last page of blocks 0..19 of both chips.
+        for (uint8_t c = 0; c < 2; ++c)
+            for (uint32_t b = 0; b < 20; ++b)
+                for (uint8_t p : {uint8_t(0), last}) {
+                    auto d = pattern(ps, c * 1000 + b * 10 + p), s = pattern(ss, c * 1000 + b * 10 + p + 5000);
+                    s[mark] = 0xFF;  // keep the block good
+                    ASSERT_EQ(VelkWritePhysical(h, 0, c, b, p, d.data()), 1);
+                    ASSERT_EQ(VelkWriteRedundant(h, 0, c, b, p, s.data()), 1);
+                }
+        auto expectProgrammed = [&](uint8_t c, uint32_t b) {
+            for (uint8_t p : {uint8_t(0), last}) {
+                auto d = pattern(ps, c * 1000 + b * 10 + p), s = pattern(ss, c * 1000 + b * 10 + p + 5000);
+                s[mark] = 0xFF;
+                if (c == 0 && b == 3 && p <= 1) s[mark] = 0x00;  // factory-bad: its mark stays
+                ASSERT_EQ(VelkReadPhysical(h, 0, c, b, p, data.data()), 1);
+                EXPECT_EQ(data, d) << int(c) << ":" << b << " page " << int(p);
+                ASSERT_EQ(VelkReadRedundant(h, 0, c, b, p, spare.data()), 1);
+                EXPECT_EQ(spare, s) << int(c) << ":" << b << " page " << int(p);
+            }
+        };
+        auto expectErased = [&](uint8_t c, uint32_t b) {
+            for (uint8_t p = 0; p <= last; ++p) {
+                ASSERT_EQ(VelkReadPhysical(h, 0, c, b, p, data.data()), 1);
+                EXPECT_TRUE(allFF(data)) << int(c) << ":" << b << " page " << int(p);
+                ASSERT_EQ(VelkReadRedundant(h, 0, c, b, p, spare.data()), 1);
+                EXPECT_TRUE(allFF(spare)) << int(c) << ":" << b << " page " << int(p);
+            }
+        };
+        for (uint8_t c = 0; c < 2; ++c)
+            for (uint32_t b = 0; b < 20; ++b) expectProgrammed(c, b);
+        // One block in the middle.
+        ASSERT_EQ(VelkEraseBlock(h, 0, 1, 9), 1);
+        expectErased(1, 9);
+        for (uint32_t b = 0; b < 20; ++b)
+            if (b != 9) expectProgrammed(1, b);
+        for (uint32_t b = 0; b < 20; ++b) expectProgrammed(0, b);
+        // Every block of chip 0 up to 15: whole units of the store go back to
+        // erased; the factory-bad block gets its mark back.
+        for (uint32_t b = 0; b < 16; ++b) ASSERT_EQ(VelkEraseBlock(h, 0, 0, b), 1);
+        for (uint32_t b = 0; b < 16; ++b) {
+            SCOPED_TRACE(b);
+            if (b == 3) {
+                EXPECT_EQ(VelkIsGoodBlock(h, 0, 0, 3), 0);
+                ASSERT_EQ(VelkReadRedundant(h, 0, 0, 3, 1, spare.data()), 1);
+                EXPECT_EQ(spare[mark], 0x00);
+                continue;
+            }
+            expectErased(0, b);
+            EXPECT_EQ(VelkIsGoodBlock(h, 0, 0, b), 1);
+        }
+        for (uint32_t b = 16; b < 20; ++b) expectProgrammed(0, b);
+        for (uint32_t b = 0; b < 20; ++b)
+            if (b != 9) expectProgrammed(1, b);
+        // Programmable again after the erase, and the last block of the last
+        // chip sits at the end of the store.
+        auto d = pattern(ps, 77);
+        ASSERT_EQ(VelkWritePhysical(h, 0, 0, 6, 1, d.data()), 1);
+        ASSERT_EQ(VelkReadPhysical(h, 0, 0, 6, 1, data.data()), 1);
+        EXPECT_EQ(data, d);
+        const uint32_t endBlock = fi[1].BlockCount - 1;
+        const uint8_t endPage = uint8_t(fi[1].PagesPerBlock - 1);
+        std::vector<uint8_t> zeros(ss, 0);
+        ASSERT_EQ(VelkWriteRedundant(h, 0, 1, endBlock, endPage, zeros.data()), 1);
+        ASSERT_EQ(VelkReadRedundant(h, 0, 1, endBlock, endPage, spare.data()), 1);
+        EXPECT_EQ(spare, zeros);
+        ASSERT_EQ(VelkReadPhysical(h, 0, 1, endBlock, endPage, data.data()), 1);
+        EXPECT_TRUE(allFF(data)) << "page data and spare area are apart";
+        ASSERT_EQ(VelkRetirex(h, 0, 1, endBlock), 1);
+        EXPECT_EQ(VelkIsGoodBlock(h, 0, 1, endBlock), 0);
+        EXPECT_EQ(VelkIsGoodBlock(h, 0, 1, endBlock - 1), 1);
+    }
+}
+
+// The scanner's pattern over fresh flash touches (almost) no store page, and
+// faults of one kind cost the other operations nothing and go with "clear".
+TEST_F(VelkApi, ScanOfFreshFlashTouchesFewPages) {
+    create("fd", "flashdisk");  // 2 chips x 1024 blocks, factory-bad 0:17, 1:300
+    Handle h(VelkCreatePhyDrvList(0, 0));
+    uint8_t spare[16];
+    auto scan = [&] {
+        uint32_t bad = 0;
+        for (uint8_t c = 0; c < 2; ++c)
+            for (uint32_t b = 0; b < 1024; ++b) {
+                bool isBad = false;
+                for (uint8_t p = 0; p < 2; ++p) {
+                    isBad |= VelkIsGoodBlock(h, 0, c, b) == 0;
+                    EXPECT_EQ(VelkReadRedundant(h, 0, c, b, p, spare), 1);
+                }
+                bad += isBad;
+            }
+        return bad;
+    };
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(scan(), 2u);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_minflt - before.ru_minflt, 64) << "page faults for 2048 blocks";
+    ASSERT_EQ(VelkSimFault("fd", "page-read 1 5 0"), 1);
+    EXPECT_EQ(VelkReadRedundant(h, 0, 1, 5, 0, spare), 0);
+    EXPECT_EQ(VelkReadRedundant(h, 0, 1, 5, 1, spare), 1);
+    EXPECT_EQ(VelkIsGoodBlock(h, 0, 1, 5), 1);
+    ASSERT_EQ(VelkSimFault("fd", "clear"), 1);
+    EXPECT_EQ(VelkReadRedundant(h, 0, 1, 5, 0, spare), 1);
+    EXPECT_EQ(scan(), 2u);
 }

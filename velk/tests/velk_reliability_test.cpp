@@ -280,6 +280,47 @@ TEST_F(Reliability, ThreadsOfOneProcessShareAHandle) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+// NAND reads of erased flash take no lock: a reader next to a thread that
+// erases and programs blocks sees each spare area and page either erased or
+// whole, and a factory-bad block never looks good while it is erased.
+TEST_F(Reliability, NandReadersBesideAnEraserSeeWholeStates) {
+    for (const char* profile : {"flashdisk", "flashdisk2k"}) {
+        SCOPED_TRACE(profile);
+        create(profile, profile, {"bad=0:2"});
+        Handle h(VelkCreateDeviceList(0, std::string(profile) == "flashdisk" ? 0x0721 : 0x0722));
+        _FlashDiskInfo* fi = nullptr;
+        ASSERT_EQ(VelkGetFlashInfo(h, 0, &fi), 1);
+        const size_t ps = fi[0].PageSize, ss = ps == 512 ? 16 : 64;
+        std::atomic<bool> done{false};
+        std::atomic<int> failures{0};
+        std::thread writer([&] {
+            std::vector<uint8_t> zeros(std::max(ps, ss), 0);
+            for (int i = 0; i < 300; ++i) {
+                for (uint32_t b = 0; b < 4; ++b) {
+                    if (VelkEraseBlock(h, 0, 0, b) != 1) ++failures;
+                    if (b == 2) continue;
+                    if (VelkWriteRedundant(h, 0, 0, b, 0, zeros.data()) != 1) ++failures;
+                    if (VelkWritePhysical(h, 0, 0, b, 1, zeros.data()) != 1) ++failures;
+                }
+            }
+            done = true;
+        });
+        std::vector<uint8_t> spare(ss), data(ps);
+        auto uniform = [](const std::vector<uint8_t>& v) {
+            return std::all_of(v.begin(), v.end(), [&](uint8_t x) { return x == v[0] && (x == 0 || x == 0xFF); });
+        };
+        while (!done) {
+            for (uint32_t b = 0; b < 4; ++b) {
+                if (VelkReadRedundant(h, 0, 0, b, 0, spare.data()) != 1 || (b != 2 && !uniform(spare))) ++failures;
+                if (VelkReadPhysical(h, 0, 0, b, 1, data.data()) != 1 || !uniform(data)) ++failures;
+            }
+            if (VelkIsGoodBlock(h, 0, 0, 2) != 0) ++failures;
+        }
+        writer.join();
+        EXPECT_EQ(failures.load(), 0);
+    }
+}
+
 // Out-of-range arguments: return 0, leave the caller's buffer and the store
 // bytes next to the addressed region alone.
 TEST_F(Reliability, OutOfRangeArgumentsTouchNothing) {
