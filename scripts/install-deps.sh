@@ -11,6 +11,7 @@ pkgs=(
   libgl1-mesa-dev                      # Qt's OpenGL headers
   dosfstools mtools                    # fsck.fat and mdir check the FAT file systems we write
   xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows
+  openbox                              # a window manager for the title bar in screenshots
   xdg-utils                            # opening documents with their default program
 )
 missing=()

@@ -62,6 +62,8 @@ export SHOT="$shot"
 shoot() {
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -uo pipefail
+  # A window manager draws the title bar (caption and version) as a desktop would.
+  command -v openbox >/dev/null && { openbox >/dev/null 2>&1 & sleep 1; }
   ./Tavrin & pid=$!
   tmp=$(mktemp --suffix=.xwd)
   title="Tavrin -- 1.4.4.4"
@@ -69,12 +71,22 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for _ in $(seq 1 100); do
     sleep 0.2
     kill -0 "$pid" 2>/dev/null || break
-    if xwd -silent -name "$title" -out "$tmp" 2>/dev/null; then got=1; break; fi
+    if xwd -silent -frame -name "$title" -out "$tmp" 2>/dev/null; then got=1; break; fi
   done
   if [ "$got" = 1 ]; then
-    sleep 1   # let the window finish painting, then take the picture again
-    xwd -silent -name "$title" -out "$tmp" 2>/dev/null
-    convert "xwd:$tmp" "$SHOT"
+    sleep 1   # let the window finish painting, then take the picture
+    # The frame the window manager put around the window: climb from the
+    # window to the child of the root window that holds it.
+    win=$(xwininfo -name "$title" | sed -n "s/.*Window id: \(0x[0-9a-f]*\).*/\1/p")
+    root=$(xwininfo -root | sed -n "s/.*Window id: \(0x[0-9a-f]*\).*/\1/p")
+    for _ in 1 2 3 4 5; do
+      parent=$(xwininfo -tree -id "$win" | sed -n "s/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p")
+      [ -z "$parent" ] || [ "$parent" = "$root" ] && break
+      win=$parent
+    done
+    geo=$(xwininfo -id "$win" | awk "/Absolute upper-left X/{x=\$4} /Absolute upper-left Y/{y=\$4} /Width:/{w=\$2} /Height:/{h=\$2} END{print w \"x\" h \"+\" x \"+\" y}")
+    xwd -silent -root -out "$tmp" 2>/dev/null
+    convert "xwd:$tmp" -crop "$geo" +repage "$SHOT"
   fi
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
