@@ -41,6 +41,15 @@ struct InputScope {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
+// A list item as a one-line list box shows it: a line end the program keeps
+// at the end of an item (log lines as they were read) is not drawn.
+QString listItemText(const std::string& s)
+{
+    size_t n = s.size();
+    while (n > 0 && (s[n - 1] == '\n' || s[n - 1] == '\r')) --n;
+    return QString::fromStdString(s.substr(0, n));
+}
+
 QColor qc(const Color& c) { return QColor(c.r, c.g, c.b); }
 
 QRect qrect(const Rect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
@@ -283,7 +292,7 @@ void DialogWindow::apply(size_t index, const ControlState& c)
     case Kind::ListBox: {
         auto* l = static_cast<QListWidget*>(w);
         syncItems(
-            static_cast<int>(c.items.size()), [&](int i) { return qs(c.items[i]); }, l->count(),
+            static_cast<int>(c.items.size()), [&](int i) { return listItemText(c.items[i]); }, l->count(),
             [&](int i) { return l->item(i)->text(); }, [&](int n) { while (l->count() > n) delete l->takeItem(l->count() - 1); },
             [&](const QString& s) { l->addItem(s); });
         if (c.style & LBS_MULTIPLESEL) {

@@ -427,6 +427,14 @@ TEST_F(QtFrontendTest, ListsCombosAndBarsFollowTheModel)
         settle();
         EXPECT_EQ(list->count(), 0);
 
+        // An item kept with its line end (a log line as read) shows one line.
+        p.addString(30, "Block Status : Fail\r\n");
+        settle();
+        EXPECT_EQ(list->item(0)->text(), "Block Status : Fail");
+        EXPECT_EQ(p.itemText(30, 0), "Block Status : Fail\r\n");
+        p.resetContent(30);
+        settle();
+
         // A click on empty space leaves the model's selection shown.
         for (const char* s : {"one", "two"}) p.addString(30, s);
         p.setCurSel(30, 1);
