@@ -2,7 +2,7 @@
 
 #include "scanner/scan_engine.h"
 #include "scanner/tests/fake_flash.h"
-#include "scanner/tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,7 @@ TEST(LineReader, ReadsLfAndCrLfLinesInPiecesOf254) {
     EXPECT_EQ(r.next(), std::nullopt);
 
     // From a file, across its 64 KiB read buffer, the pieces are the same.
-    scanner::testing::TempDir dir;
+    testsupport::TempDir dir;
     std::string big;
     for (int i = 0; i < 20000; ++i) big += i % 3 ? "line " + std::to_string(i) + "\r\n" : std::string(260, 'q') + "\n";
     std::FILE* f = std::fopen(dir.file("x.log").c_str(), "w+b");
@@ -147,6 +147,8 @@ TEST(ScanLogReader, UnparsableBlockLineNamesNoBlock) {
 TEST(ScanLogReader, ReadsTheLogOfAScanStoppedAtAnyBlock) {
     using namespace scanner;
     using namespace scanner::testing;
+    using testsupport::readFile;
+    using testsupport::TempDir;
     const Blocks bad = {{0, 0}, {0, 2}, {0, 3}, {1, 1}, {1, 4}, {1, 5}};
     for (long stop = 0; stop <= 12; ++stop) {
         TempDir dir;

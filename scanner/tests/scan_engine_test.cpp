@@ -2,14 +2,17 @@
 #include "scanner/scan_log.h"
 
 #include "fake_flash.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace scanner;
 using namespace scanner::testing;
+using testsupport::readFile;
+using testsupport::TempDir;
 
 namespace {
 
@@ -23,7 +26,7 @@ struct Scan {
     std::string path() const { return dir.file("scan.log"); }
     const ScanResult& run(ScanOptions opt = {}) {
         result = ScanEngine(dev, ctl).run(path(), opt);
-        log = fileExists(path()) ? readFile(path()) : std::string();
+        log = std::filesystem::exists(path()) ? readFile(path()) : std::string();
         return result;
     }
     bool has(const std::string& what) const { return log.find(what) != std::string::npos; }

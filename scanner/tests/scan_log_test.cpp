@@ -1,12 +1,12 @@
 #include "scanner/scan_log.h"
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 using namespace scanner;
-using scanner::testing::readFile;
-using scanner::testing::TempDir;
+using testsupport::readFile;
+using testsupport::TempDir;
 
 TEST(ScanLogPath, RootGetsNameAppendedDirectlyOthersGetSeparator) {
     EXPECT_EQ(scanLogPath("/"), "/scan.log");   // the drive root

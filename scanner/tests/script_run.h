@@ -5,7 +5,7 @@
 
 #include "ui/dialog.h"
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <velk_sim.h>
 
@@ -19,6 +19,10 @@
 #include <unistd.h>
 
 namespace scanner::testing {
+
+using testsupport::readFile;
+using testsupport::TempDir;
+inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 // A bus directory and a working directory of its own per test.
 class ScriptedTest : public ::testing::Test {

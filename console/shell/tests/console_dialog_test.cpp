@@ -3,6 +3,7 @@
 // the script runner owns the process's dialog thread and clock, and ends the
 // process when an expectation fails.
 #include "console/shell/console_dialog.h"
+#include "tests/support/temp_bus.h"
 #include "console/shell/resources.h"
 
 #include <gtest/gtest.h>
@@ -116,17 +117,9 @@ class ConsoleDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/console.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        fs::create_directories(root_ / "bus");
+        ASSERT_TRUE(tmp_.busOk()) << VelkSimLastError();
+        root_ = tmp_.path();
         fs::create_directories(root_ / "kit");
-        ASSERT_NE(VelkSimSetBusDir((root_ / "bus").c_str()), 0) << VelkSimLastError();
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     // Runs the console on `script` with the working directory kit/.
@@ -172,6 +165,7 @@ protected:
 
     std::string kit() const { return (root_ / "kit").string(); }
 
+    testsupport::TempBus tmp_;
     fs::path root_;
     std::string cwd_;  // working directory of the run; empty: kit/
 };

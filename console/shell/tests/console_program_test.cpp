@@ -1,6 +1,7 @@
 // The built Tavrin program, run headless from a script in a kit folder with
 // a bus directory of its own.
 #include <gtest/gtest.h>
+#include "tests/support/temp_bus.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,17 +27,9 @@ class TavrinProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/tavrin.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        fs::create_directories(root_ / "bus");
+        ASSERT_TRUE(tmp_.busOk()) << VelkSimLastError();
+        root_ = tmp_.path();
         fs::create_directories(root_ / "kit");
-        ASSERT_NE(VelkSimSetBusDir((root_ / "bus").c_str()), 0) << VelkSimLastError();
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     ProgramRun tavrin(const std::string& script, const std::string& arg = "--script")
@@ -70,6 +63,7 @@ protected:
         return r;
     }
 
+    testsupport::TempBus tmp_;
     fs::path root_;
 };
 

@@ -1,4 +1,5 @@
 #include "console/shell/usb_walk.h"
+#include "tests/support/temp_bus.h"
 
 #include <gtest/gtest.h>
 
@@ -14,19 +15,8 @@ namespace {
 // A bus directory of its own for every test.
 class UsbChildWalkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/usbwalk.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        ASSERT_NE(VelkSimSetBusDir(dir_.c_str()), 0) << VelkSimLastError();
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string dir_;
+    void SetUp() override { ASSERT_TRUE(bus_.busOk()) << VelkSimLastError(); }
+    testsupport::TempBus bus_;
 };
 
 TEST_F(UsbChildWalkTest, FindsATreeWithAnAttachedDeviceOnly)

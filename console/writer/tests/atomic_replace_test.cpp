@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 
 #include "atomic_replace.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using namespace eep;
-using eep_test::TempDir;
+using testsupport::TempDir;
 
 namespace {
 

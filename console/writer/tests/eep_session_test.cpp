@@ -5,11 +5,11 @@
 
 #include "eep_session.h"
 #include "eep_test_files.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using namespace eep;
 using eep_test::readerFile;
-using eep_test::TempDir;
+using testsupport::TempDir;
 
 namespace {
 

@@ -1,4 +1,4 @@
-// A temporary directory per test, removed with everything in it.
+// temp_dir.h - a fresh directory per test, removed with everything in it.
 #pragma once
 
 #include <cstdlib>
@@ -7,13 +7,21 @@
 #include <sstream>
 #include <string>
 
-namespace eep_test {
+namespace testsupport {
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 class TempDir {
 public:
+    // base: the folder to make it in (the system's temporary folder by default).
     explicit TempDir(const char* base = nullptr) {
         std::string tmpl = std::string(base ? base : std::filesystem::temp_directory_path().c_str()) +
-                           "/writer-eep-XXXXXX";
+                           "/tavrin-test-XXXXXX";
         if (::mkdtemp(tmpl.data())) path_ = tmpl;
     }
     ~TempDir() {
@@ -30,12 +38,7 @@ public:
     void write(const std::string& name, const std::string& content) const {
         std::ofstream(file(name), std::ios::binary) << content;
     }
-    std::string read(const std::string& name) const {
-        std::ifstream in(file(name), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string read(const std::string& name) const { return readFile(file(name)); }
     bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
     size_t entries() const {
         size_t n = 0;
@@ -47,4 +50,4 @@ private:
     std::string path_;
 };
 
-}  // namespace eep_test
+}  // namespace testsupport
