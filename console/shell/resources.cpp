@@ -91,7 +91,7 @@ ui::DialogTemplate aboutTemplate()
     t.cy = 55;
     t.systemMenu = true;
     t.controls.push_back({-1, Kind::Bitmap, std::to_string(IDR_MAINFRAME), {11, 17, 20, 20}, 0});
-    t.controls.push_back({-1, Kind::Static, "Tavrin Version 1.4.4.4", {40, 10, 119, 8}, 0});
+    t.controls.push_back({-1, Kind::Static, "Tavrin Version " TAVRIN_VERSION, {40, 10, 119, 8}, 0});
     t.controls.push_back({-1, Kind::Static, "USB card reader and flash disk tools", {40, 25, 140, 8}, 0});
     t.controls.push_back({ui::IDOK, Kind::DefPushButton, "OK", {178, 7, 50, 14}, ui::WS_GROUP});
     return t;
