@@ -739,6 +739,11 @@ void Dialog::invalidate() {
     wakeFrontend();
 }
 
+void Dialog::updateWindow() {
+    if (!onDialogThread()) return;
+    if (Frontend* fe = frontend()) fe->updateNow(*this);
+}
+
 // ---- controls ----------------------------------------------------------------------
 
 std::string Dialog::text(int id) const {

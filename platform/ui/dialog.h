@@ -169,6 +169,12 @@ public:
     Rect clientRect() const;   // client pixels, origin 0,0
     Rect controlRect(int id) const;  // screen pixels
     void invalidate();         // ask for onPaint
+    // Shows every change made so far at once (the platform's UpdateWindow):
+    // changed controls are laid out and painted, a list box scrolls to the
+    // item added last, and no input is taken meanwhile. For handlers that
+    // work for a while on the dialog thread. Dialog thread; elsewhere and in
+    // scripted runs nothing happens.
+    void updateWindow();
 
     // ---- controls (any thread) ----
     std::string text(int id) const;

@@ -114,6 +114,11 @@ public:
     virtual std::optional<std::string> fileDialog(Dialog* owner, bool save,
                                                   const FileDialogSpec& spec) = 0;
 
+    // Dialog::updateWindow on the dialog thread: show d's pending changes now,
+    // without taking input. Default: nothing (the headless runner shows
+    // nothing but its transcript).
+    virtual void updateNow(Dialog& /*d*/) {}
+
     // The busy cursor (WaitCursor nests; the model calls this on the first
     // and after the last).
     virtual void setBusyCursor(bool on) = 0;
