@@ -39,9 +39,11 @@ ui::FileDialogSpec dumpFileSpec() {
     return spec;
 }
 
+// A range message with its number, as a signed int ("-1" for a chip of no
+// pages), in the messages' 128-character buffer.
 std::string format(const char* fmt, long long v) {
-    char buf[128];   // the messages' buffer
-    std::snprintf(buf, sizeof buf, fmt, v);
+    char buf[128];
+    std::snprintf(buf, sizeof buf, fmt, static_cast<int>(v));
     return buf;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace inspector {
 
@@ -19,17 +20,28 @@ public:
 
     // False at the end of the stream (nothing read) and on a read error.
     bool next(std::string& piece) {
-        char out[kReadPiece];
-        size_t n = 0;
-        while (n < kReadPiece) {
-            const int c = get();
-            if (c < 0) break;
-            if (c == '\r' && peek() == '\n') continue;   // the line feed follows
-            out[n++] = static_cast<char>(c);
-            if (c == '\n') break;
+        piece.clear();
+        while (piece.size() < kReadPiece) {
+            if (pos_ == len_ && !fill()) break;
+            // Whole runs up to the next line feed or carriage return at once.
+            const size_t room = std::min(len_ - pos_, kReadPiece - piece.size());
+            const char* from = buf_ + pos_;
+            const char* lf = static_cast<const char*>(std::memchr(from, '\n', room));
+            const size_t upTo = lf ? size_t(lf - from) + 1 : room;
+            const char* cr = static_cast<const char*>(std::memchr(from, '\r', upTo));
+            if (!cr) {
+                piece.append(from, upTo);
+                pos_ += upTo;
+                if (lf) break;
+                continue;
+            }
+            piece.append(from, size_t(cr - from));
+            pos_ += size_t(cr - from) + 1;
+            // CR LF is one line feed; a CR alone is a character.
+            if (peek() == '\n') continue;
+            piece += '\r';
         }
-        piece.assign(out, n);
-        return n > 0;
+        return !piece.empty();
     }
 
     // Back to the beginning of the stream. False when it cannot seek.
@@ -52,10 +64,6 @@ private:
             in_.setstate(std::ios::eofbit);
         }
         return len_ > 0;
-    }
-    int get() {
-        if (pos_ == len_ && !fill()) return -1;
-        return static_cast<unsigned char>(buf_[pos_++]);
     }
     int peek() {
         if (pos_ == len_ && !fill()) return -1;
@@ -96,7 +104,8 @@ std::optional<std::string_view> seek(PieceReader& in, std::string_view a, std::s
 
 std::string dumpLabel(size_t row) {
     char label[40];
-    // The three widths of the offset, as the original formats print them.
+    // Three formats by the size of the row number; together they give four
+    // digits up to row 4095.
     if (row < 16)
         std::snprintf(label, sizeof label, "0x00%zx0h : ", row);
     else if (row < 256)

@@ -14,9 +14,10 @@
 //
 //     [End]                                (no line end after it)
 //
-// Lines end in LF here (CR LF on the original platform); the reader takes
-// both. The file does not record the mode or the address: Restore uses the
-// mode at the time and writes at the address the fields hold.
+// Lines end in LF here; files made on the other platform end them in CR LF,
+// and the reader takes both. The file does not record the mode or the
+// address: Restore uses the mode at the time and writes at the address the
+// fields hold.
 #pragma once
 
 #include <cstddef>

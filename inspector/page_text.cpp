@@ -15,10 +15,14 @@ int hexDigit(char c) {
 }
 
 std::string withoutSpaces(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text)
-        if (c != ' ') out += c;
+    std::string out(text.size(), '\0');
+    char* to = out.data();
+    size_t n = 0;
+    for (char c : text) {
+        to[n] = c;
+        n += c != ' ';
+    }
+    out.resize(n);
     return out;
 }
 

@@ -200,3 +200,22 @@ TEST(PageDump, NulCharactersEndTheTextOfALine) {
     ASSERT_EQ(r.outcome, Restored::Outcome::Ready);
     EXPECT_EQ(r.dataText, "12" + std::string(46, ' '));
 }
+
+TEST(PageDump, OnlyCrLfIsALineEndAndItCountsAsOneCharacterOfAPiece) {
+    // A carriage return alone is a character of its line.
+    Restored r = read("[Redundant_Area]\r\n\t\tAB\r\r\n[Data_Area]\r\n0x0000h : ab\rcd\r\n[End]", true);
+    ASSERT_EQ(r.outcome, Restored::Outcome::Ready);
+    EXPECT_EQ(*r.spareText, "AB\r");
+    EXPECT_EQ(r.dataText, "ab\rcd" + std::string(43, ' '));
+    // A line of 254 characters and CR LF is one piece of 255; one more
+    // character makes the line end a piece of its own.
+    for (size_t len : {253u, 254u}) {
+        const std::string line = "0x0000h : " + std::string(len - 10, '7');
+        r = read("[Data_Area]\r\n" + line + "\r\n[End]\r\n", false);
+        ASSERT_EQ(r.outcome, Restored::Outcome::Ready) << len;
+        EXPECT_EQ(r.dataText, std::string(47, '7') + " ") << len;
+        r = read("[Data_Area]\r\n" + line + "8\r\n[End]\r\n", false);
+        ASSERT_EQ(r.outcome, Restored::Outcome::Ready) << len;
+        EXPECT_EQ(r.dataText, std::string(47, '7') + " ") << len;
+    }
+}
