@@ -422,7 +422,6 @@ void InspectorDialog::nextPage() {
         sectorRead(n);
         setText(IDC_LBA, std::to_string(n));
     }
-    updateWindow();
 }
 
 void InspectorDialog::prevPage() {
@@ -441,7 +440,6 @@ void InspectorDialog::prevPage() {
         sectorRead(lba - 1);
         setText(IDC_LBA, std::to_string(lba - 1));
     }
-    updateWindow();
 }
 
 void InspectorDialog::nextBlock() {
@@ -453,7 +451,6 @@ void InspectorDialog::nextBlock() {
     pageRead(at.chip, n, 0);
     setText(IDC_PAGE, "0");
     setText(IDC_BLOCK, std::to_string(n));
-    updateWindow();
 }
 
 void InspectorDialog::prevBlock() {
@@ -464,7 +461,6 @@ void InspectorDialog::prevBlock() {
     pageRead(at.chip, at.block - 1, 0);
     setText(IDC_PAGE, "0");
     setText(IDC_BLOCK, std::to_string(at.block - 1));
-    updateWindow();
 }
 
 void InspectorDialog::eraseBlock() {
