@@ -1,7 +1,5 @@
 #include "regclean/registry_cleaner.h"
 
-#include "platform/os/os.h"
-
 #include <unordered_set>
 
 namespace regclean {
@@ -34,16 +32,21 @@ void ListUsbEntries(const std::function<void(const std::string&)>& found) {
         auto name = enumKey->subkeyName(i);
         if (!name) break;  // the end of the list
         if (!beginsWith(*name, "Vid")) continue;
-        if (IsUsbClassEntry(std::string(kEnumUsbKey) + "\\" + *name)) found(*name);
+        // The key at kEnumUsbKey + "\\" + name, opened from the enumerator key.
+        auto device = enumKey->openSubkey(*name);
+        if (device && IsUsbClassEntry(*device)) found(*name);
     }
 }
 
 bool IsUsbClassEntry(const std::string& keyPath) {
     auto device = os::RegistryKey::open(keyPath);
-    if (!device) return false;
-    auto first = device->subkeyName(0);
+    return device && IsUsbClassEntry(*device);
+}
+
+bool IsUsbClassEntry(const os::RegistryKey& device) {
+    auto first = device.subkeyName(0);
     if (!first) return false;
-    auto instance = os::RegistryKey::open(keyPath + "\\" + *first);
+    auto instance = device.openSubkey(*first);
     if (!instance) return false;
     auto cls = instance->stringValue("Class");
     return cls && beginsWith(*cls, "USB");

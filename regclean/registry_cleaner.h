@@ -6,6 +6,8 @@
 // library, no dialogs.
 #pragma once
 
+#include "platform/os/os.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -28,6 +30,8 @@ void ListUsbEntries(const std::function<void(const std::string&)>& found);
 // value begins with "USB" (case-sensitive). Further instances are not looked
 // at.
 bool IsUsbClassEntry(const std::string& keyPath);
+// The same test on a device key already open.
+bool IsUsbClassEntry(const os::RegistryKey& device);
 
 // The removal pattern of a list entry: "USB\<entry>" in lower case, for
 // example usb\vid_3a7c&pid_0760.

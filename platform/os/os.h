@@ -74,6 +74,10 @@ class RegistryKey {
 public:
     // Nothing when there is no such key.
     static std::optional<RegistryKey> open(const std::string& path);
+    // A subkey of this key (a name or a relative path); nothing when there
+    // is none. The same key as open(path() + "\\" + name), found without
+    // looking the whole path up again.
+    std::optional<RegistryKey> openSubkey(const std::string& name) const;
     const std::string& path() const { return path_; }
     // The name of subkey `index` in the registry's order; nothing past the
     // end. The subkeys are read once, at the first call, so enumerating a key
@@ -83,7 +87,7 @@ public:
     std::optional<std::string> stringValue(const std::string& name) const;
 
 private:
-    std::string root_;
+    std::string folder_;  // where the registry keeps the key
     std::string path_;
     mutable std::optional<std::vector<std::string>> subkeys_;
 };

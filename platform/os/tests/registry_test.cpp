@@ -31,6 +31,28 @@ TEST_F(RegistryKeyTest, OpensExistingKeysInAnySpellingAndNothingElse) {
         EXPECT_FALSE(os::RegistryKey::open(missing)) << missing;
 }
 
+TEST_F(RegistryKeyTest, OpensSubkeysOfAnOpenKeyAsByTheirWholePath) {
+    ASSERT_TRUE(store().createKeyWithValues(kEnumUsb + "\\Vid_3a7c&Pid_0760\\5&1&0&1", {{"Class", str("USB")}}));
+    auto enumKey = os::RegistryKey::open(kEnumUsb);
+    ASSERT_TRUE(enumKey);
+    auto device = enumKey->openSubkey("VID_3A7C&PID_0760");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->path(), kEnumUsb + "\\VID_3A7C&PID_0760");
+    auto instance = device->openSubkey("5&1&0&1");
+    ASSERT_TRUE(instance);
+    EXPECT_EQ(instance->stringValue("Class"), "USB");
+    auto direct = enumKey->openSubkey("Vid_3a7c&Pid_0760\\5&1&0&1");
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct->stringValue("Class"), "USB");
+    for (const char* missing : {"", "Vid_3a7c&Pid_07600", "..", "Vid_3a7c&Pid_0760\\", "\\Vid_3a7c&Pid_0760", "%values"})
+        EXPECT_FALSE(enumKey->openSubkey(missing)) << missing;
+    // The root of the registry opens too, and its subkeys by name.
+    auto root = os::RegistryKey::open("");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->subkeyName(0), "SYSTEM");
+    EXPECT_EQ(root->openSubkey("SYSTEM")->path(), "SYSTEM");
+}
+
 TEST_F(RegistryKeyTest, EnumeratesSubkeysByIndexInRegistryOrder) {
     for (const char* name : {"Vid_b", "VID_a", "Vid_C", "ROOT_HUB"}) ASSERT_TRUE(store().createKey(kEnumUsb + "\\" + name));
     auto key = os::RegistryKey::open(kEnumUsb);
