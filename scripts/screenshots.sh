@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Pictures of the console's tool panel and of Kesso for the documentation,
+# Pictures of the console's tool panel, of Kesso and of Peliskar for the documentation,
 # taken from real windows under Xvfb with a window manager (openbox) for the
 # title bars, on a simulated bus of their own:
 #
-#   scripts/screenshots.sh [DIR]     (default docs/): tool_panel.png, kesso.png
+#   scripts/screenshots.sh [DIR]     (default docs/): tool_panel.png, kesso.png,
+#                                    peliskar.png
 #
 # The tool panel is opened from the console's "Kitbox" button and Kesso's list
 # is filled with "Show Registry", both clicked with xdotool.
@@ -35,6 +36,12 @@ for d in "reader reader" "cd cdrom" "ide ide" "r16 reader16"; do
 done
 "$sim" create mouse --profile reader --set vid=046D --set pid=C52B --set instance=6\&2F1A\&0\&1 >/dev/null
 "$sim" unplug mouse >/dev/null
+
+# A page for Peliskar to show: block 0, page 0 of the flash disk, written
+# through Peliskar itself run from a script.
+data=$(awk 'BEGIN { for (i = 0; i < 512; i++) printf "%02x ", (i * 37 + 11) % 256 }')
+printf 'text 1023 ff ff ff ff ff ff 00 01\ntext 1001 %s\nanswer OK\nclick 1034\n' "$data" \
+  | "$kit/Kitbox/Pelisk" --script - >/dev/null
 
 export OUT="$out" KIT="$kit"
 shoot() {
@@ -101,12 +108,19 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     capture Kesso "$OUT/kesso.png" || ok=0
   else ok=0; fi
   kill "$kesso" 2>/dev/null; wait "$kesso" 2>/dev/null
+
+  ./Kitbox/Pelisk & pelisk=$!
+  if await Peliskar >/dev/null; then
+    sleep 1
+    capture Peliskar "$OUT/peliskar.png" || ok=0
+  else ok=0; fi
+  kill "$pelisk" 2>/dev/null; wait "$pelisk" 2>/dev/null
   [ "$ok" = 1 ]
 '
 }
 for try in 1 2 3; do
   if shoot; then
-    echo "Screenshots: $out/tool_panel.png $out/kesso.png"
+    echo "Screenshots: $out/tool_panel.png $out/kesso.png $out/peliskar.png"
     exit 0
   fi
   [ "$try" = 3 ] || echo "retrying under a new virtual display" >&2
