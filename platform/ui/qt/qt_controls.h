@@ -54,7 +54,6 @@ public:
     void setLimit(int chars) { limit_ = chars; }
     int firstVisibleLine() const;
     void scrollToLine(int line);
-    int wrapColumns() const { return wrapColumns_; }
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void insertFromMimeData(const QMimeData* source) override;

@@ -183,7 +183,7 @@ QWidget* DialogWindow::makeControl(const ControlState& c, size_t index)
             // Every change of the first visible row goes to the model: the
             // scroll bar tells of its arrows and its dragged thumb, but the
             // edit moves the bar with its signals blocked when it scrolls by
-            // itself (keyboard, wheel, a click beside the thumb, typing);
+            // itself (keyboard, a click beside the thumb, typing);
             // then the scroll of its viewport tells.
             auto scrolled = [this, index, m] { if (!updating_) onScrolled(index, m->firstVisibleLine()); };
             connect(m->verticalScrollBar(), &QScrollBar::valueChanged, this, scrolled);
