@@ -13,6 +13,7 @@ pkgs=(
   xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows
   openbox                              # a window manager for the title bar in screenshots
   xdg-utils                            # opening documents with their default program
+  xorriso                              # the imager's tests and benchmark make real ISO 9660 images
 )
 missing=()
 for p in "${pkgs[@]}"; do
