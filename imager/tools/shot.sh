@@ -17,7 +17,7 @@ cmake --build "$build" --target imbra_shot velk-sim >/dev/null
 
 work=/tmp/imbra-shot
 rm -rf "$work"
-mkdir -p "$work/bus" "$work/run" "$work/state" "$work/tree/AUTORUN" "$work/Discs"
+mkdir -p "$work/bus" "$work/run" "$work/state" "$work/tree/AUTORUN"
 chmod 700 "$work/run"
 export VELK_SIM_DIR="$work/bus" XDG_RUNTIME_DIR="$work/run" XDG_STATE_HOME="$work/state"
 "$build/velk/velk-sim" create cd --profile cdrom --set lun0.size=64M >/dev/null
@@ -25,7 +25,7 @@ export VELK_SIM_DIR="$work/bus" XDG_RUNTIME_DIR="$work/run" XDG_STATE_HOME="$wor
 printf '[autorun]\r\nopen=AUTORUN\\SETUP.EXE\r\n' >"$work/tree/AUTORUN.INF"
 head -c 24M /dev/urandom >"$work/tree/AUTORUN/SETUP.EXE"
 xorriso -as mkisofs -V AUTORUN -J -R -o "$work/volume.iso" "$work/tree" >/dev/null 2>&1
-image="$work/Discs/Autorun.nrg"
+image="$work/Autorun.nrg"   # its path is the window title
 { head -c 307200 /dev/zero; cat "$work/volume.iso"; printf 'END!\0\0\0\0NER5\0\0\0\0\0\0\0\0'; } >"$image"
 
 # Run by imbra_shot while its window shows the Program half way: the frame
