@@ -57,6 +57,7 @@ bool rangeOk(uint64_t start, uint64_t len, uint64_t size) { return len <= size &
 struct VelkList {
     std::shared_ptr<Device> dev;
     bool phy = false;
+    std::atomic<int64_t> owedUs{0};  // realistic timing: NAND time not yet slept
     alignas(16) uint8_t drive[kDriveBlock] = {};
     alignas(16) uint8_t flash[kFlashBlock] = {};
     std::atomic<bool> flashLoaded{false};
@@ -101,6 +102,24 @@ Device* liveNand(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
 Device* livePage(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, uint8_t page) {
     Device* d = liveNand(h, idx, chip, block);
     return (d && page < d->config().pagesPerBlock[chip]) ? d : nullptr;
+}
+
+// Realistic timing: what the NAND calls cost on the simulator clock, so that a
+// scan of the 2 x 1024 blocks of the demo device (two good-block queries and
+// two spare reads per block) takes about 4 s, and erasing on the way as long
+// again. The time is summed per handle and slept in whole milliseconds.
+constexpr int64_t kGoodBlockQueryUs = 500, kSpareReadUs = 500, kPageReadUs = 500, kProgramUs = 1000,
+                  kEraseUs = 2000;
+
+void charge(VelkHandle h, int64_t us) {
+    if (!h->cfg().realistic) return;
+    int64_t owed = h->owedUs.load(), ms = 0;
+    while (true) {
+        const int64_t next = owed + us;
+        ms = next / 1000;
+        if (h->owedUs.compare_exchange_weak(owed, next - ms * 1000)) break;
+    }
+    sleepMs(ms);
 }
 
 bool windowKept(const Config& c) { return c.deviceClass == 0x12 || c.deviceClass == 0x16; }
@@ -338,6 +357,7 @@ int VelkReadPhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, ui
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
+        charge(h, kPageReadUs);
         const uint64_t off = d->dataOffset(chip, block, page);
         if (d->readErasedUnlocked(off, buf, d->config().pageSize)) return 1;
         Device::Lock lk(*d);
@@ -349,6 +369,7 @@ int VelkWritePhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf) return 0;
+        charge(h, kProgramUs);
         Device::Lock lk(*d);
         return lk && d->programNand(d->dataOffset(chip, block, page), buf, d->config().pageSize) ? 1 : 0;
     });
@@ -358,6 +379,7 @@ int VelkReadRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
+        charge(h, kSpareReadUs);
         const Config& c = d->config();
         const uint64_t off = d->spareOffset(chip, block, page);
         if (d->readErasedUnlocked(off, buf, c.spareSize())) return 1;
@@ -370,6 +392,7 @@ int VelkWriteRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, 
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf) return 0;
+        charge(h, kProgramUs);
         const Config& c = d->config();
         Device::Lock lk(*d);
         return lk && d->programNand(d->spareOffset(chip, block, page), buf, c.spareSize()) ? 1 : 0;
@@ -379,7 +402,9 @@ int VelkWriteRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, 
 int VelkEraseBlock(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
-        if (!d || d->hasFault(FaultKind::Erase, chip, block, 0, 2)) return 0;
+        if (!d) return 0;
+        charge(h, kEraseUs);
+        if (d->hasFault(FaultKind::Erase, chip, block, 0, 2)) return 0;
         Device::Lock lk(*d);
         return lk && d->eraseBlock(chip, block) ? 1 : 0;
     });
@@ -389,6 +414,7 @@ int VelkIsGoodBlock(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
         if (!d) return 0;
+        charge(h, kGoodBlockQueryUs);
         if (d->marksErasedUnlocked(chip, block)) return 1;
         Device::Lock lk(*d);
         return lk && !d->blockIsBad(chip, block) ? 1 : 0;
@@ -399,6 +425,7 @@ int VelkRetirex(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
         if (!d) return 0;
+        charge(h, kProgramUs);
         Device::Lock lk(*d);
         return lk && d->writeBadMark(chip, block) ? 1 : 0;
     });
