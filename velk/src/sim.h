@@ -231,9 +231,6 @@ private:
     int slot_ = -1;  // in the SIGBUS handler's table
 };
 
-// Allocates [off, off+len) of the file so that writes through a mapping
-// cannot run out of space; false (errno set) when the file system cannot.
-bool backRange(int fd, uint64_t off, uint64_t len);
 
 class Device {
 public:

@@ -220,8 +220,6 @@ bool allocate(int fd, uint64_t off, uint64_t len, bool emulate) {
 
 }  // namespace
 
-bool backRange(int fd, uint64_t off, uint64_t len) { return allocate(fd, off, len, true); }
-
 namespace {
 
 // Writes a new file whole (pwrite allocates what it writes, so a full file

@@ -177,6 +177,25 @@ TEST_F(Damage, LockHeldByAThreadThatIsGoneIsSetUpAfresh) {
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
+// Lock bytes damaged while a handle is open: its calls fail at once instead
+// of hanging or aborting inside the C library.
+TEST_F(Damage, LockBytesDamagedUnderAnOpenHandleFailItsCalls) {
+    create("fd", "flashdisk", {"lun0.size=1M"});
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> sec(512, 0xA5), back(512);
+    ASSERT_EQ(VelkWriteLBA(h, 0, 0, 1, sec.data()), 1);
+    std::vector<uint8_t> ff(sizeof(pthread_mutex_t), 0xFF);
+    writeAt(dev("fd", "state"), offsetof(State, lock), ff.data(), ff.size());
+    uint16_t w = 0;
+    EXPECT_EQ(VelkWriteLBA(h, 0, 1, 1, sec.data()), 0);
+    EXPECT_EQ(VelkReadLBA(h, 0, 0, 1, back.data()), 0);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 0, 1, &w), 0);
+    EXPECT_EQ(VelkEraseBlock(h, 0, 0, 1), 0);
+    EXPECT_EQ(VelkSafeRemove(h, 0), 0);
+    EXPECT_EQ(VelkSimRemove("fd"), 1);
+    EXPECT_EQ(VelkOpenDevice(h, 0), 0) << "removed";
+}
+
 // A lock word that names a live thread which is not the owner glibc recorded
 // (garbage that happens to be a live process's id) is not waited on for ever.
 TEST_F(Damage, LockWordOfAnotherLiveThreadIsSetUpAfresh) {
