@@ -858,6 +858,7 @@ void Dialog::resetContent(int id) {
         c.selected.clear();
         c.curSel = -1;
         c.lastAdded = -1;
+        ++c.rewritten;
         if (c.kind == Kind::ComboBox) c.text.clear();
         return true;
     });
@@ -875,6 +876,7 @@ int Dialog::addString(int id, const std::string& s) {
                                       return strcasecmp(a.c_str(), b.c_str()) < 0;
                                   }) - c.items.begin();
         }
+        if (at != c.items.size()) ++c.rewritten;
         c.items.insert(c.items.begin() + static_cast<long>(at), s);
         if (isMulti(c)) c.selected.insert(c.selected.begin() + static_cast<long>(at), false);
         else c.selected.assign(c.items.size(), false);

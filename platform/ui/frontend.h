@@ -64,6 +64,7 @@ struct ControlState {
     std::vector<bool> selected;        // multiple-selection lists (size = items)
     int lastAdded = -1;                // lists: index of the item added last (-1: none since the reset)
     unsigned added = 0;                // lists: how many items were ever added (changes with each one)
+    unsigned rewritten = 0;            // lists: changes when items go or come anywhere but at the end
     int firstVisibleLine = 0;          // multi-line edits
 };
 

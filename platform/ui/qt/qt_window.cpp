@@ -75,6 +75,17 @@ void syncItems(int modelCount, ModelAt modelAt, int widgetCount, WidgetAt widget
     for (int i = same; i < modelCount; ++i) append(modelAt(i));
 }
 
+// How many of the widget's items are known to equal the model's: all of them
+// when the model only appended since the last refresh (the usual growth of a
+// log list), else none (then the items are compared one by one).
+template <class E>
+int appendedOnly(E& e, const ControlState& c, int widgetCount)
+{
+    const bool same = c.rewritten == e.rewritten && widgetCount <= static_cast<int>(c.items.size());
+    e.rewritten = c.rewritten;
+    return same ? widgetCount : 0;
+}
+
 // The closed height of a combo box: the template's height includes the list
 // that drops down.
 int comboHeight(int templatePixels) { return std::min(templatePixels, 21); }
@@ -316,11 +327,16 @@ void DialogWindow::apply(size_t index, const ControlState& c)
         break;
     case Kind::ListBox: {
         auto* l = static_cast<QListWidget*>(w);
-        if (!live_) entries_[index].addedSeen = c.added;
+        Entry& e = entries_[index];
+        const int have = appendedOnly(e, c, l->count());
         syncItems(
-            static_cast<int>(c.items.size()), [&](int i) { return listItemText(c.items[i]); }, l->count(),
-            [&](int i) { return l->item(i)->text(); }, [&](int n) { while (l->count() > n) delete l->takeItem(l->count() - 1); },
+            static_cast<int>(c.items.size()) - have, [&](int i) { return listItemText(c.items[have + i]); },
+            l->count() - have, [&](int i) { return l->item(have + i)->text(); },
+            [&](int n) { while (l->count() > have + n) delete l->takeItem(l->count() - 1); },
             [&](const QString& s) { l->addItem(s); });
+        e.added = c.added;
+        e.lastAdded = c.lastAdded;
+        if (!live_) e.addedSeen = c.added;
         if (c.style & LBS_MULTIPLESEL) {
             for (int i = 0; i < l->count(); ++i) {
                 const bool on = i < static_cast<int>(c.selected.size()) && c.selected[i];
@@ -339,9 +355,11 @@ void DialogWindow::apply(size_t index, const ControlState& c)
     }
     case Kind::ComboBox: {
         auto* cb = static_cast<QComboBox*>(w);
+        const int have = appendedOnly(entries_[index], c, cb->count());
         syncItems(
-            static_cast<int>(c.items.size()), [&](int i) { return qs(c.items[i]); }, cb->count(),
-            [&](int i) { return cb->itemText(i); }, [&](int n) { while (cb->count() > n) cb->removeItem(cb->count() - 1); },
+            static_cast<int>(c.items.size()) - have, [&](int i) { return qs(c.items[have + i]); },
+            cb->count() - have, [&](int i) { return cb->itemText(have + i); },
+            [&](int n) { while (cb->count() > have + n) cb->removeItem(cb->count() - 1); },
             [&](const QString& s) { cb->addItem(s); });
         const int want = c.curSel >= 0 && c.curSel < cb->count() ? c.curSel : -1;
         if (cb->isEditable() && cb->lineEdit()) {
@@ -379,12 +397,10 @@ void DialogWindow::scrollListsToAdded()
     if (!dialog_) return;
     for (size_t i = 0; i < entries_.size(); ++i) {
         Entry& e = entries_[i];
-        if (e.kind != Kind::ListBox || !e.widget) continue;
-        const auto c = detail::control(*dialog_, i);
-        if (!c || c->added == e.addedSeen) continue;
-        e.addedSeen = c->added;
+        if (e.kind != Kind::ListBox || !e.widget || e.added == e.addedSeen) continue;
+        e.addedSeen = e.added;
         auto* l = static_cast<QListWidget*>(e.widget);
-        if (c->lastAdded >= 0 && c->lastAdded < l->count()) l->scrollToItem(l->item(c->lastAdded));
+        if (e.lastAdded >= 0 && e.lastAdded < l->count()) l->scrollToItem(l->item(e.lastAdded));
     }
 }
 

@@ -73,7 +73,11 @@ private:
         Kind kind = Kind::Static;
         int id = -1;
         uint32_t style = 0;
-        unsigned addedSeen = 0;   // list boxes: the model's item count seen by scrollListsToAdded
+        // Lists: the model's counters as last shown (ControlState), and what
+        // scrollListsToAdded has already scrolled to.
+        unsigned added = 0, rewritten = 0;
+        int lastAdded = -1;
+        unsigned addedSeen = 0;
     };
 
     void build(const std::vector<ControlState>& state);
