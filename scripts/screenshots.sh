@@ -3,6 +3,7 @@
 # Xvfb with openbox drawing the title bars, on a private simulated bus:
 #
 #   console           docs/console.png          the console with the simulated flash disk
+#   console-menu      docs/console-menu.png     its system menu open: the zh-TW about item
 #   ornel-no-device   docs/ornel-no-device.png  Ornel without a device: its "Device not
 #                                               found" box in the middle of the screen
 #   retirex-marking   docs/retirex-marking.png  Retirex in mark mode, half-way through
@@ -15,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-all=(console ornel-no-device retirex-marking setup)
+all=(console console-menu ornel-no-device retirex-marking setup)
 
 # ---- inside the virtual display (the script runs itself under xvfb-run) ----
 if [ "${1:-}" = "--inside" ]; then
@@ -37,8 +38,10 @@ if [ "${1:-}" = "--inside" ]; then
   }
   # Pictures the window with the frame the window manager put around it:
   # climbs from the window to the child of the root window that holds it.
+  # An optional third argument widens the picture to the right (a menu
+  # that pops up beside the window).
   frame_shot() {
-    local win=$1 out=$2 parent rootwin geo tmp
+    local win=$1 out=$2 extra=${3:-0} parent rootwin geo tmp
     rootwin=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
     win=$(printf '0x%x' "$win")
     for _ in 1 2 3 4 5; do
@@ -46,8 +49,8 @@ if [ "${1:-}" = "--inside" ]; then
       { [ -z "$parent" ] || [ "$parent" = "$rootwin" ]; } && break
       win=$parent
     done
-    geo=$(xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
-                                     /Width:/{w=$2} /Height:/{h=$2} END{print w "x" h "+" x "+" y}')
+    geo=$(xwininfo -id "$win" | awk -v e="$extra" '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+                                     /Width:/{w=$2} /Height:/{h=$2} END{print w+e "x" h "+" x "+" y}')
     tmp=$(mktemp --suffix=.xwd)
     xwd -silent -root -out "$tmp"
     convert "xwd:$tmp" -crop "$geo" +repage "$out"
@@ -70,6 +73,16 @@ if [ "${1:-}" = "--inside" ]; then
       w=$(window "Tavrin -- 1.4.4.4")
       sleep 1
       frame_shot "$w" "$OUT"
+      kill "$pid"
+      ;;
+    console-menu)
+      ./Tavrin & pid=$!
+      w=$(window "Tavrin -- 1.4.4.4")
+      sleep 1
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      click "$w" $((WIDTH - 8)) 8    # the system-menu button in the top-right corner
+      sleep 0.5
+      frame_shot "$w" "$OUT" 170
       kill "$pid"
       ;;
     ornel-no-device)
@@ -128,7 +141,7 @@ for s in "${shots[@]}"; do
   chmod 700 "$XDG_RUNTIME_DIR"
   export OUT="$root/docs/$s.png"
   case "$s" in
-    console)
+    console|console-menu)
       "$KIT/velk-sim" create demo --profile demo >/dev/null
       ;;
     retirex-marking)

@@ -37,8 +37,8 @@ double luminance(const QColor& c)
 
 // Room in a title bar besides the title: the window icon, three buttons
 // (some window managers show minimise and maximise whatever a window asks
-// for) and the margins between them.
-constexpr int kTitleBarExtra = 24 + 3 * 22 + 20;
+// for) and the margins around them and the centred title.
+constexpr int kTitleBarExtra = 24 + 3 * 22 + 44;
 
 // _MOTIF_WM_HINTS words.
 constexpr uint32_t kMwmHintsFunctions = 1u << 0, kMwmHintsDecorations = 1u << 1;
@@ -122,7 +122,10 @@ int DialogStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWi
 
 int titleBarWidth(const QString& title)
 {
-    QFont f = QApplication::font();
+    // Window managers draw titles in the desktop's ordinary sans-serif face,
+    // wider than the condensed dialog face.
+    QFont f(QStringLiteral("Sans Serif"));
+    f.setStyleHint(QFont::SansSerif);
     f.setBold(true);
     f.setPixelSize(12);
     return QFontMetrics(f).horizontalAdvance(title) + kTitleBarExtra;
