@@ -6,6 +6,7 @@
 #   console-menu      docs/console-menu.png     its system menu open: the zh-TW about item
 #   ornel-no-device   docs/ornel-no-device.png  Ornel without a device: its "Device not
 #                                               found" box in the middle of the screen
+#   ornel-scan-status docs/ornel-scan-status.png Ornel's summary after a scan, on its window
 #   retirex-marking   docs/retirex-marking.png  Retirex in mark mode, half-way through
 #                                               retiring the bad blocks of a scan log
 #   setup             docs/setup.png            "Driver Install": the Setup/Setup window
@@ -16,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-all=(console console-menu ornel-no-device retirex-marking setup)
+all=(console console-menu ornel-no-device ornel-scan-status retirex-marking setup)
 
 # ---- inside the virtual display (the script runs itself under xvfb-run) ----
 if [ "${1:-}" = "--inside" ]; then
@@ -36,21 +37,27 @@ if [ "${1:-}" = "--inside" ]; then
     echo "no window titled \"$1\" appeared" >&2
     return 1
   }
-  # Pictures the window with the frame the window manager put around it:
-  # climbs from the window to the child of the root window that holds it.
-  # An optional third argument widens the picture to the right (a menu
-  # that pops up beside the window).
-  frame_shot() {
-    local win=$1 out=$2 extra=${3:-0} parent rootwin geo tmp
+  # The geometry (WxH+X+Y) of the frame the window manager put around a
+  # window: climbs from the window to the child of the root window that holds it.
+  frame_geo() {
+    local win parent rootwin
     rootwin=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
-    win=$(printf '0x%x' "$win")
+    win=$(printf '0x%x' "$1")
     for _ in 1 2 3 4 5; do
       parent=$(xwininfo -tree -id "$win" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
       { [ -z "$parent" ] || [ "$parent" = "$rootwin" ]; } && break
       win=$parent
     done
-    geo=$(xwininfo -id "$win" | awk -v e="$extra" '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
-                                     /Width:/{w=$2} /Height:/{h=$2} END{print w+e "x" h "+" x "+" y}')
+    xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+                              /Width:/{w=$2} /Height:/{h=$2} END{print w "x" h "+" x "+" y}'
+  }
+  # Pictures a window with its frame; MARGIN pixels of the screen around it
+  # and EXTRA more to the right (a menu that pops up beside it) when given.
+  frame_shot() {
+    local out=$2 margin=${3:-0} extra=${4:-0} geo tmp w h x y
+    geo=$(frame_geo "$1")
+    IFS='x+' read -r w h x y <<<"$geo"
+    geo="$((w + 2 * margin + extra))x$((h + 2 * margin))+$((x - margin))+$((y - margin))"
     tmp=$(mktemp --suffix=.xwd)
     xwd -silent -root -out "$tmp"
     convert "xwd:$tmp" -crop "$geo" +repage "$out"
@@ -82,7 +89,7 @@ if [ "${1:-}" = "--inside" ]; then
       eval "$(xdotool getwindowgeometry --shell "$w")"
       click "$w" $((WIDTH - 8)) 8    # the system-menu button in the top-right corner
       sleep 0.5
-      frame_shot "$w" "$OUT" 170
+      frame_shot "$w" "$OUT" 0 170
       kill "$pid"
       ;;
     ornel-no-device)
@@ -90,6 +97,16 @@ if [ "${1:-}" = "--inside" ]; then
       window "Information" >/dev/null
       sleep 1
       screen_shot "$OUT"
+      kill "$pid"
+      ;;
+    ornel-scan-status)
+      Kitbox/Ornel & pid=$!
+      w=$(window "Ornel")
+      sleep 0.5
+      click "$w" 260 28     # "Scan"
+      window "Scan Status" >/dev/null
+      sleep 1
+      frame_shot "$w" "$OUT" 30
       kill "$pid"
       ;;
     retirex-marking)
@@ -143,6 +160,9 @@ for s in "${shots[@]}"; do
   case "$s" in
     console|console-menu)
       "$KIT/velk-sim" create demo --profile demo >/dev/null
+      ;;
+    ornel-scan-status)
+      "$KIT/velk-sim" create disk --profile flashdisk >/dev/null
       ;;
     retirex-marking)
       # A flash disk with 40 factory-bad blocks, scanned (headless, on the
