@@ -17,6 +17,16 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+
+// Sanitizer builds: the font configuration library's cache lives as long as
+// the process (not a leak of ours), and Qt is not instrumented for threads.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n";
+}
 #endif
 
 namespace {
