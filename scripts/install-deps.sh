@@ -14,8 +14,9 @@ pkgs=(
   xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows (xwd)
   x11-utils                            # xwininfo, xprop: finding the window to picture
   openbox                              # a window manager for the title bar in screenshots
-  xdotool                              # clicks and typing for the screenshots of running programs
+  xdotool                              # clicks and typing into windows for the screenshots
   xdg-utils                            # opening documents with their default program
+  xorriso                              # the imager's tests and benchmark make real ISO 9660 images
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -10,6 +10,8 @@
 #   retirex-marking   docs/retirex-marking.png  Retirex in mark mode, half-way through
 #                                               retiring the bad blocks of a scan log
 #   setup             docs/setup.png            "Driver Install": the Setup/Setup window
+#   tool_panel        docs/tool_panel.png       the console's "Kitbox" panel
+#   kesso             docs/kesso.png            Kesso listing the registry's USB storage entries
 #
 #   bash scripts/screenshots.sh [SHOT...]       (all of them without arguments)
 #
@@ -17,7 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-all=(console console-menu ornel-no-device ornel-scan-status retirex-marking setup)
+all=(console console-menu ornel-no-device ornel-scan-status retirex-marking setup tool_panel kesso)
 
 # ---- inside the virtual display (the script runs itself under xvfb-run) ----
 if [ "${1:-}" = "--inside" ]; then
@@ -72,6 +74,9 @@ if [ "${1:-}" = "--inside" ]; then
   }
   # Clicks at client pixel X,Y of a window.
   click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.3; }
+  # Clicks the centre of a control given in dialog units (x y cx cy) of the
+  # window $1; dialog units become pixels as for the 8-point dialog font.
+  click_dlu() { click "$1" $((($2 * 2 + $4) * 6 / 8)) $((($3 * 2 + $5) * 13 / 16)); sleep 0.2; }
 
   cd "$KIT"
   case "$shot" in
@@ -130,6 +135,26 @@ if [ "${1:-}" = "--inside" ]; then
       frame_shot "$w" "$OUT"
       kill "$pid"
       ;;
+    tool_panel)
+      ./Tavrin & pid=$!
+      w=$(window "Tavrin -- 1.4.4.4")
+      sleep 1
+      click_dlu "$w" 282 113 70 14          # "Kitbox"
+      p=$(window "Usb Flash Disk Tools")
+      sleep 1
+      frame_shot "$p" "$OUT"
+      kill "$pid"
+      ;;
+    kesso)
+      Kitbox/Kesso & pid=$!
+      w=$(window "Kesso")
+      sleep 1
+      click_dlu "$w" 196 7 63 14            # "Show Registry"
+      click_dlu "$w" 7 7 180 20             # selects the second entry
+      sleep 0.5
+      frame_shot "$w" "$OUT"
+      kill "$pid"
+      ;;
   esac
   wait "$pid" 2>/dev/null || true
   kill "$wm" 2>/dev/null || true
@@ -163,6 +188,19 @@ for s in "${shots[@]}"; do
       ;;
     ornel-scan-status)
       "$KIT/velk-sim" create disk --profile flashdisk >/dev/null
+      ;;
+    tool_panel|kesso)
+      # Devices the registry has seen (each is recorded at its first
+      # attach); only the flash disk stays attached.
+      sim="$KIT/velk-sim"
+      "$sim" create disk --profile flashdisk >/dev/null
+      for d in "reader reader" "cd cdrom" "ide ide" "r16 reader16"; do
+        set -- $d
+        "$sim" create "$1" --profile "$2" >/dev/null
+        "$sim" unplug "$1" >/dev/null
+      done
+      "$sim" create mouse --profile reader --set vid=046D --set pid=C52B --set instance=6\&2F1A\&0\&1 >/dev/null
+      "$sim" unplug mouse >/dev/null
       ;;
     retirex-marking)
       # A flash disk with 40 factory-bad blocks, scanned (headless, on the

@@ -1,6 +1,7 @@
 #include "console_dialog.h"
 
 #include "console/shell/resources.h"
+#include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
 
@@ -141,6 +142,12 @@ void ConsoleDialog::onSysCommand(int cmd)
 {
     if (cmd == IDM_ABOUTBOX)
         runAboutBox();
+}
+
+void ConsoleDialog::runToolPanelDialog()
+{
+    ToolPanelDialog panel;
+    panel.runModal();
 }
 
 void ConsoleDialog::runAboutBox()
