@@ -85,8 +85,14 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
       win=$parent
     done
     geo=$(xwininfo -id "$win" | awk "/Absolute upper-left X/{x=\$4} /Absolute upper-left Y/{y=\$4} /Width:/{w=\$2} /Height:/{h=\$2} END{print w \"x\" h \"+\" x \"+\" y}")
-    xwd -silent -root -out "$tmp" 2>/dev/null
-    convert "xwd:$tmp" -crop "$geo" +repage "$SHOT"
+    case "$geo" in
+      [0-9]*x[0-9]*+*+*) ;;
+      *) echo "could not find the frame of the console window (is xwininfo installed?)" >&2; got=0 ;;
+    esac
+    if [ "$got" = 1 ]; then
+      xwd -silent -root -out "$tmp" 2>/dev/null
+      convert "xwd:$tmp" -crop "$geo" +repage "$SHOT"
+    fi
   fi
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
