@@ -33,9 +33,18 @@ cmake --build build --target kit -j"$(nproc)"
 kit="$root/kit-out"
 cmake --install build --prefix "$kit" >/dev/null
 
-# The default device, unless the bus already has one.
-# (velk-sim list prints a heading line, then one line per device.)
-if [ -z "$("$kit/velk-sim" list | tail -n +2)" ]; then
+# The default device, unless the bus already has one that works.
+# (velk-sim list prints a heading line, then one line per device; a damaged
+# device says "damaged: ..." and serves no program.)
+devices=$("$kit/velk-sim" list | tail -n +2)
+working=$(grep -v -e "damaged:" -e '^$' <<<"$devices" || true)
+if [ -n "$devices" ] && [ -z "$working" ]; then
+  echo "The simulated bus holds only damaged devices:" >&2
+  echo "$devices" >&2
+fi
+if [ -z "$working" ]; then
+  # A damaged "demo" is the one this script made: it is made afresh.
+  if grep -q "^demo .*damaged:" <<<"$devices"; then "$kit/velk-sim" remove demo; fi
   "$kit/velk-sim" create demo --profile flashdisk --set timing=realistic
   echo "Created the simulated flash disk \"demo\" ($kit/velk-sim show demo)."
 fi
