@@ -3,6 +3,7 @@
 #include "console/shell/resources.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
+#include "console/writer/flash_writer_dialog.h"
 
 namespace console {
 
@@ -141,6 +142,12 @@ void ConsoleDialog::onSysCommand(int cmd)
 {
     if (cmd == IDM_ABOUTBOX)
         runAboutBox();
+}
+
+void ConsoleDialog::runWriterDialog()
+{
+    writer::FlashWriterDialog writer;
+    writer.runModal();
 }
 
 void ConsoleDialog::runAboutBox()

@@ -1,0 +1,224 @@
+// The writer dialog run headless on the simulated bus: start-up and the
+// class panels, "&Write to EEPROM" with its erase, modes and failures,
+// "Erase", "&Read EEP", "Dump EEPROM", "Save to hex", the icon boxes and the
+// serial numbers. Assertions are on the simulated EEPROM and the EEP file.
+#include <sys/stat.h>
+
+#include "console/writer/writer_resources.h"
+#include "writer_test_support.h"
+
+using namespace writer;
+using namespace writer_test;
+
+namespace {
+
+const std::string kLoad = "click \"&Load eep file\"\n";
+const std::string kWriteOk = "answer OK\nclick \"&Write to EEPROM\"\n";  // the replug message
+const std::string kRebootBox = "box \"Tavrin\" none OK \"You must reboot PC or replug-in device\" -> OK";
+const std::string kOkMark = "text \" OK\" #009628 on none";
+const std::string kFailMark = "text \"FAIL\" #FF0000 on none";
+
+std::string expectEnabled(int id, bool on) {
+    return "expect " + std::to_string(id) + " enabled " + (on ? "yes" : "no") + "\n";
+}
+
+}  // namespace
+
+// ---- start-up and the device-class panels ----------------------------------------------
+
+TEST_F(WriterTest, WithoutDeviceTheDeviceButtonsStartDisabledToo) {
+    std::string script;
+    for (int id : {IDC_WRITE_EEPROM, IDC_SAVE_EEP, IDC_WRITE_FW, IDC_EEP_TO_93C46, IDC_WRITE_EEP_AND_FW,
+                   IDC_LOAD_EEP, IDC_DUMP_EEPROM, IDC_ERASE_EEPROM, IDC_ERASE_FLASH, IDC_LOAD_FW, IDC_FW_INFO})
+        script += expectEnabled(id, false);
+    for (int id : {IDC_READ_EEP, IDC_SAVE_HEX, IDC_DUMP_EEP_DATA, IDC_WRITE_ROM, IDC_READ_ROM, IDC_EXIT})
+        script += expectEnabled(id, true);
+    script += "expect \"S/N Auto increment\" checked yes\n"
+              "expect 1202 visible no\nexpect 1202 enabled no\n"
+              "expect-title EEPROM/Flash Writer\n"
+              "click \"Exit\"\n";
+    auto r = run(script);
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    // Without a device "Save to hex" finds nothing to save.
+    r = run("click \"Save to hex\"\nexpect 1901 text No data in 93C46!!\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFailMark)) << r.transcript;
+}
+
+TEST_F(WriterTest, EachDeviceClassEnablesItsPanel) {
+    struct Case { const char* profile; bool ide, reader, ufd, pid, config2; };
+    const Case cases[] = {
+        {"ide", true, false, false, false, true},       // class 01h
+        {"reader", false, true, false, true, false},    // class 10h
+        {"reader14", false, true, false, true, false},  // class 14h
+        {"flashdisk", false, false, true, true, false}, // class 21h
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profile);
+        createDevice(c.profile, c.profile);
+        std::string script;
+        for (int id : {IDC_GRP_IDE, IDC_INITIAL_DELAY, IDC_PID_HIGH, IDC_PID_LOW_ATA, IDC_PID_LOW_ATAPI})
+            script += expectEnabled(id, c.ide);
+        for (int id : std::initializer_list<int>{IDC_GRP_READER, IDC_CARD_STR1, IDC_CARD_STR1 + 4, IDC_CARD_TYPE, IDC_ICON_NUMBER,
+                       iconBox(0, 0), iconBox(5, 4)})
+            script += expectEnabled(id, c.reader);
+        for (int id : {IDC_GRP_UFD, IDC_INQ_VENDOR, IDC_INQ_PRODUCT}) script += expectEnabled(id, c.ufd);
+        script += expectEnabled(IDC_PID, c.pid) + expectEnabled(IDC_CONFIG2, c.config2);
+        script += expectEnabled(IDC_LOAD_EEP, true) + expectEnabled(IDC_WRITE_EEPROM, false);
+        script += "click \"Exit\"\n";
+        auto r = run(script);
+        EXPECT_EQ(r.exitCode, 0) << r.transcript;
+        ASSERT_EQ(VelkSimRemove(c.profile), 1);
+    }
+}
+
+TEST_F(WriterTest, EditsTakeTheirLimitsAndTheIconBoxesKeepACardTypeUnderOneIcon) {
+    createDevice("r", "reader");
+    auto r = run("text \"VID(4)\" 0C45FF\nexpect 1102 text 0C45\n"
+                 "text \"Product-Str(12)\" Card Reader 2000\nexpect 1109 text Card Reader \n"
+                 "text 1306 ABCDEF\nexpect 1306 text ABCD\n"
+                 "text \"PID Low Byte_ATAPI\" 123\n"  // disabled on a reader
+                 "close\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.transcript, "failed at line 7: control 1408 does not take typing")) << r.transcript;
+
+    r = run("click 1330\nclick 1336\nclick 1342\n"  // CF under icon 0, SM under 1, SD under 2
+            "click 1337\n"                           // SD under icon 1: gone from icon 2
+            "expect 1342 checked no\nexpect 1337 checked yes\nexpect 1330 checked yes\nexpect 1336 checked yes\n"
+            "click 1355\n"                           // CF under icon 5
+            "expect 1330 checked no\n"
+            "click \"Reset\"\n"
+            "expect 1355 checked no\nexpect 1336 checked no\nexpect 1337 checked no\n"
+            "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+}
+
+// ---- "&Load eep file" -------------------------------------------------------------------------
+
+TEST_F(WriterTest, LoadShowsTheFileAndEnablesTheWriteButtons) {
+    createDevice("r", "reader");
+    write("reader.eep", readerEep());
+    write("big.eep", eepFile(std::vector<std::string>(65, "0000"), {}));
+    auto r = run("file reader.eep\n" + kLoad +
+                 "expect-title EEPROM/Flash Writer --> " + path("reader.eep") + "\n"
+                 "expect 1602 text reader.eep\n"
+                 "expect 1102 text 0C45\nexpect 1104 text 6366\nexpect 1308 text 01\nexpect 1310 text 01\n"
+                 "expect 1111 text 12\nexpect 1107 text ABC \nexpect 1109 text Card Reader \n"
+                 "expect 1302 text CF\nexpect 1303 text SD\nexpect 1304 text \n"
+                 "expect 1330 checked yes\nexpect 1332 checked yes\nexpect 1336 checked yes\nexpect 1331 checked no\n" +
+                 expectEnabled(IDC_WRITE_EEPROM, true) + expectEnabled(IDC_SAVE_EEP, true) +
+                 expectEnabled(IDC_WRITE_EEP_AND_FW, true) + expectEnabled(IDC_EEP_TO_93C46, false) +
+                 // 65 words: the warning, and nothing left to write.
+                 "file big.eep\nanswer OK\n" + kLoad + expectEnabled(IDC_WRITE_EEPROM, false) +
+                 expectEnabled(IDC_SAVE_EEP, false) +
+                 // A cancelled choice loads nothing either.
+                 "file reader.eep\n" + kLoad + expectEnabled(IDC_WRITE_EEPROM, true) + "file -\n" + kLoad +
+                 expectEnabled(IDC_WRITE_EEPROM, false) + "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "box \"Warning\" error OK \"Data size over the 1024 bits\" -> OK")) << r.transcript;
+}
+
+// ---- "&Write to EEPROM" ----------------------------------------------------------------------------
+
+TEST_F(WriterTest, ReaderIsErasedAndProgrammedFlashDiskProgrammedWithoutErase) {
+    // With the data write failing, what the EEPROM holds shows whether the
+    // erase ran: a reader is left erased, a flash disk keeps its content.
+    createDevice("r", "reader");
+    createDevice("s", "flashdisk");
+    unplug("s");
+    write("reader.eep", readerEep());
+    write("flash.eep", flashEep());
+    const Words readerBefore = eeprom("r");
+    const Words flashBefore = eeprom("s");
+    fault("r", "eep-data-write");
+    fault("s", "eep-data-write");
+
+    auto r = run("file reader.eep\n" + kLoad + "answer OK\nclick \"&Write to EEPROM\"\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "status \"Erasing EEPROM..........\"\nstatus \"Erasing EEPROM finish.\"\n"
+                                  "status \"Programming EEPROM.........\"\n"))
+        << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "box \"Error\" error OK \"Error while writing the EEP Data\" -> OK"));
+    EXPECT_TRUE(has(r.transcript, kFailMark));
+    Words zeros{};
+    EXPECT_NE(readerBefore, zeros);
+    EXPECT_EQ(eeprom("r"), zeros) << "a reader is erased before it is programmed";
+    EXPECT_EQ(fileSerial(read("reader.eep")), "000123") << "no serial handed off for a failed device";
+
+    unplug("r");
+    VelkSimPlug("s");
+    r = run("file flash.eep\n" + kLoad + "answer OK\nclick \"&Write to EEPROM\"\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_FALSE(has(r.transcript, "Erasing")) << r.transcript;
+    EXPECT_EQ(eeprom("s"), flashBefore) << "a flash disk is not erased";
+
+    // Without the fault both are programmed: the settings of the file are in
+    // the EEPROM, read back by the device library.
+    fault("s", "clear");
+    r = run("file flash.eep\n" + kLoad + kWriteOk + "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kRebootBox)) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "status \"Verify EEPROM.........\"\n"
+                                  "status \"Programming and Verify EEPROM OK.........\"\n"));
+    EXPECT_TRUE(has(r.transcript, kOkMark));
+    const Words flash = eeprom("s");
+    EXPECT_EQ(flash[0], 0x0C45);
+    EXPECT_EQ(flash[1], 0x7777);
+    EXPECT_EQ(flash[9] & 0xFF, 0x22) << "Config1 from word 9";
+    EXPECT_EQ(descriptorText(flash, flash[4] & 0xFF), "Flash");
+    EXPECT_EQ(eepromSerial(flash), "000123");
+    EXPECT_EQ(fileSerial(read("flash.eep")), "000124");
+}
+
+TEST_F(WriterTest, EraseFailingAtWord10StopsThereAndShowsTheIndex) {
+    createDevice("r", "reader");
+    const Words before = eeprom("r");
+    fault("r", "eeprom-word 10");
+    auto r = run("click 1606\nexpect 1902 pos 0\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "status \"Erasing EEPROM..........\"\nstatus \"Erasing Index A FAIL!\"\n"
+                                  "status \"Erasing EEPROM not finish.\"\n"))
+        << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFailMark));
+    const Words after = eeprom("r");
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(after[i], 0) << i;
+    for (size_t i = 10; i < 64; ++i) EXPECT_EQ(after[i], before[i]) << "word " << i << " is not written";
+
+    fault("r", "clear");
+    r = run("click 1606\nexpect 1901 text Erasing EEPROM finish.\nexpect 1902 pos 100\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_EQ(eeprom("r"), Words{});
+    EXPECT_TRUE(has(r.transcript, kOkMark));
+}
+
+TEST_F(WriterTest, FailedReadBackPaintsFailAndHandsNoSerialOff) {
+    createDevice("s", "flashdisk");
+    write("flash.eep", flashEep());
+    fault("s", "eeprom-read 40");
+    auto r = run("file flash.eep\n" + kLoad + "answer OK\nclick \"&Write to EEPROM\"\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "box \"Error\" error OK \"Read back EEP Fail\" -> OK")) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFailMark));
+    EXPECT_FALSE(has(r.transcript, "Programming and Verify EEPROM OK"));
+    EXPECT_EQ(fileSerial(read("flash.eep")), "000123");
+}
+
+// Regression: a failed run used up a serial, so the next device skipped one
+// and the file's next serial no longer matched what the devices got.
+TEST_F(WriterTest, AFailedRunGivesItsSerialToTheNextDevice) {
+    createDevice("d0", "flashdisk");
+    createDevice("d1", "flashdisk");
+    createDevice("d2", "flashdisk");
+    fault("d1", "eep-data-write");
+    unplug("d1");
+    unplug("d2");
+    write("flash.eep", flashEep());
+    auto r = run("file flash.eep\n" + kLoad + kWriteOk +
+                 "unplug d0\nplug d1\nadvance 2000\nanswer OK\nclick \"&Write to EEPROM\"\n"
+                 "unplug d1\nplug d2\nadvance 2000\n" + kWriteOk + "click \"Exit\"\n");
+    ASSERT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "\"Error while writing the EEP Data\""));
+    EXPECT_EQ(eepromSerial(eeprom("d0")), "000123");
+    EXPECT_EQ(eepromSerial(eeprom("d2")), "000124");
+    EXPECT_EQ(fileSerial(read("flash.eep")), "000125");
+}
