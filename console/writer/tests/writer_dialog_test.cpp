@@ -173,6 +173,19 @@ TEST_F(WriterTest, ReaderIsErasedAndProgrammedFlashDiskProgrammedWithoutErase) {
     EXPECT_EQ(fileSerial(read("flash.eep")), "000124");
 }
 
+TEST_F(WriterTest, UnreadableDriveInformationFailsTheFillAndKeepsTheSerial) {
+    createDevice("s", "flashdisk");
+    write("flash.eep", flashEep());
+    fault("s", "drive-info");
+    // The class is unknown: no panel is enabled, and the record cannot be filled.
+    auto r = run(expectEnabled(IDC_GRP_UFD, false) + expectEnabled(IDC_GRP_READER, false) + "file flash.eep\n" +
+                 kLoad + "answer OK\nclick \"&Write to EEPROM\"\nclick \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "box \"Error\" error OK \"Fail to Fill the EEP content\" -> OK")) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFailMark));
+    EXPECT_EQ(read("flash.eep"), flashEep());
+}
+
 TEST_F(WriterTest, EraseFailingAtWord10StopsThereAndShowsTheIndex) {
     createDevice("r", "reader");
     const Words before = eeprom("r");

@@ -119,6 +119,8 @@ protected:
     void TearDown() override { std::filesystem::current_path(oldCwd_); }
 
     const std::string& work() const { return work_; }
+    // The bus folder; programs started by a test get it as VELK_SIM_DIR.
+    const std::string& busDir() const { return bus_.bus(); }
     std::string path(const std::string& name) const { return work_ + "/" + name; }
     void write(const std::string& name, const std::string& content) const {
         std::ofstream(path(name), std::ios::binary) << content;
