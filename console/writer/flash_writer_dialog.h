@@ -89,6 +89,7 @@ private:
     void loadEepFile();
     void saveEepFile();
     void writeToEeprom();
+    const char* programAndVerify(const eep::SerialSettings& serial);
     bool eraseEeprom();
     void eraseEepromCommand();
     void readEep();

@@ -178,32 +178,12 @@ void FlashWriterDialog::writeToEeprom() {
     // A run that fails gives its serial to the next run: the serial state
     // goes back to what it was before the next serial was computed.
     const eep::EepSession beforeRun = session_;
-    auto fail = [&](const char* message) {
-        if (message) errorBox(*this, message);
+    if (const char* failure = programAndVerify(serial)) {
+        errorBox(*this, failure);
         session_ = beforeRun;
         paintResult(false);
-    };
-
-    // 4. Program.
-    setStatus("Programming EEPROM.........");
-    setPos(IDC_PROGRESS, 0);
-    session_.nextSerial(serial);
-    setPos(IDC_PROGRESS, 10);
-    if (!fillRecord()) return fail("Fail to Fill the EEP content");
-    setPos(IDC_PROGRESS, 30);
-    device::OpenScope open(list_.get(), 0);
-    const uint8_t mode = eep::isFlashDisk(deviceClass_) ? 3 : 1;
-    bool written = false;
-    for (int attempt = 0; attempt < kWriteAttempts && !written; ++attempt)
-        written = VelkWriteEepData(list_.get(), 0, mode) != 0;
-    if (!written) return fail("Error while writing the EEP Data");
-
-    // 5. Read back and check.
-    setPos(IDC_PROGRESS, 50);
-    if (!VelkReadEepData(list_.get(), 0)) return fail("Read back EEP Fail");
-    setPos(IDC_PROGRESS, 70);
-    setStatus("Verify EEPROM.........");
-    if (!device::DriveInfo::query(list_.get()).eepValid()) return fail("Verify the EEP Data Fail");
+        return;
+    }
 
     // 6. Pass: the next serial goes to the "Start" edit or into the file.
     setPos(IDC_PROGRESS, 90);
@@ -215,7 +195,32 @@ void FlashWriterDialog::writeToEeprom() {
     setStatus("Programming and Verify EEPROM OK.........");
     messageBox("You must reboot PC or replug-in device", "", ui::MB_OK);
     paintResult(true);
-    // 7. The device is closed as `open` goes.
+}
+
+// Steps 4 and 5 of "&Write to EEPROM": the next serial, the record, the
+// write (5 attempts), the read-back and its check. The device is open only
+// in here and closed before any message comes up: a device unplugged while
+// a box is up takes the device list with it. Returns the failure message,
+// or nothing when the check passed.
+const char* FlashWriterDialog::programAndVerify(const eep::SerialSettings& serial) {
+    setStatus("Programming EEPROM.........");
+    setPos(IDC_PROGRESS, 0);
+    session_.nextSerial(serial);
+    setPos(IDC_PROGRESS, 10);
+    if (!fillRecord()) return "Fail to Fill the EEP content";
+    setPos(IDC_PROGRESS, 30);
+    device::OpenScope open(list_.get(), 0);
+    const uint8_t mode = eep::isFlashDisk(deviceClass_) ? 3 : 1;
+    bool written = false;
+    for (int attempt = 0; attempt < kWriteAttempts && !written; ++attempt)
+        written = VelkWriteEepData(list_.get(), 0, mode) != 0;
+    if (!written) return "Error while writing the EEP Data";
+    setPos(IDC_PROGRESS, 50);
+    if (!VelkReadEepData(list_.get(), 0)) return "Read back EEP Fail";
+    setPos(IDC_PROGRESS, 70);
+    setStatus("Verify EEPROM.........");
+    if (!device::DriveInfo::query(list_.get()).eepValid()) return "Verify the EEP Data Fail";
+    return nullptr;
 }
 
 // ---- "Erase" ---------------------------------------------------------------------------------

@@ -186,6 +186,69 @@ TEST_F(WriterTest, UnreadableDriveInformationFailsTheFillAndKeepsTheSerial) {
     EXPECT_EQ(read("flash.eep"), flashEep());
 }
 
+namespace {
+
+// A front end that loads a file, writes it, and unplugs the device while each
+// message box is up, letting the removal reach the dialog before the box
+// returns (as an operator replugging at the "replug-in" message does).
+struct UnplugAtTheBox : ui::Frontend {
+    std::string device, file;
+    std::vector<std::string> boxes;
+    void createWindow(ui::Dialog&, ui::Dialog*) override {}
+    void showWindow(ui::Dialog&) override {}
+    void destroyWindow(ui::Dialog&, int) override {}
+    void refresh(ui::Dialog&, const ui::Changes&) override {}
+    void runLoop(ui::Dialog& d) override {
+        ui::detail::inputClick(d, IDC_LOAD_EEP);
+        ui::detail::inputClick(d, IDC_WRITE_EEPROM);
+        if (!ui::detail::loopEnded(d)) d.endDialog(ui::IDOK);
+        ui::detail::pump();
+    }
+    void wake() override {}
+    int messageBox(ui::Dialog*, const std::string& text, const std::string&, unsigned) override {
+        boxes.push_back(text);
+        VelkSimUnplug(device.c_str());
+        ui::detail::runPollers();
+        ui::detail::pump();
+        return ui::IDOK;
+    }
+    std::optional<std::string> fileDialog(ui::Dialog*, bool, const ui::FileDialogSpec&) override { return file; }
+    void setBusyCursor(bool) override {}
+};
+
+}  // namespace
+
+// Regression: the device was closed after the last message box, through a
+// list that a removal during the box had already destroyed.
+TEST_F(WriterTest, UnpluggedWhileAMessageIsUpTheDialogLetsTheDeviceGo) {
+    createDevice("good", "flashdisk");
+    createDevice("bad", "flashdisk");
+    fault("bad", "eep-data-write");
+    unplug("bad");
+    write("flash.eep", flashEep());
+    for (const char* name : {"good", "bad"}) {
+        SCOPED_TRACE(name);
+        VelkSimPlug(name);
+        UnplugAtTheBox fe;
+        fe.device = name;
+        fe.file = path("flash.eep");
+        ui::detail::setDialogThread();
+        ui::detail::setFrontend(&fe);
+        {
+            FlashWriterDialog dlg;
+            dlg.runModal();
+            EXPECT_FALSE(dlg.devicePresent());
+            EXPECT_FALSE(dlg.isEnabled(IDC_WRITE_EEPROM));
+        }
+        ui::detail::setFrontend(nullptr);
+        ui::detail::clearHooks();
+        ASSERT_EQ(fe.boxes.size(), 1u);
+        EXPECT_EQ(fe.boxes[0], std::string(name) == "good" ? "You must reboot PC or replug-in device"
+                                                          : "Error while writing the EEP Data");
+    }
+    EXPECT_EQ(fileSerial(read("flash.eep")), "000124");
+}
+
 TEST_F(WriterTest, EraseFailingAtWord10StopsThereAndShowsTheIndex) {
     createDevice("r", "reader");
     const Words before = eeprom("r");
