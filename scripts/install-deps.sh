@@ -10,7 +10,7 @@ pkgs=(
   fonts-dejavu-extra                   # the condensed face closest to the dialog font
   libgl1-mesa-dev                      # Qt's OpenGL headers
   dosfstools mtools                    # fsck.fat and mdir check the FAT file systems we write
-  xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows
+  xvfb xauth x11-apps x11-utils imagemagick  # headless screenshots of the Qt windows (xwd, xwininfo)
   openbox                              # a window manager for the title bar in screenshots
   xdg-utils                            # opening documents with their default program
 )
