@@ -12,6 +12,7 @@ pkgs=(
   dosfstools mtools                    # fsck.fat and mdir check the FAT file systems we write
   xvfb xauth x11-apps x11-utils imagemagick  # headless screenshots of the Qt windows (xwd, xwininfo)
   openbox                              # a window manager for the title bar in screenshots
+  xdotool                              # clicks into windows for screenshots of nested dialogs
   xdg-utils                            # opening documents with their default program
 )
 missing=()

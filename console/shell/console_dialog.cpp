@@ -1,6 +1,7 @@
 #include "console_dialog.h"
 
 #include "console/shell/resources.h"
+#include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
 #include "console/writer/flash_writer_dialog.h"
@@ -148,6 +149,12 @@ void ConsoleDialog::runWriterDialog()
 {
     writer::FlashWriterDialog writer;
     writer.runModal();
+}
+
+void ConsoleDialog::runToolPanelDialog()
+{
+    ToolPanelDialog panel;
+    panel.runModal();
 }
 
 void ConsoleDialog::runAboutBox()
