@@ -14,6 +14,7 @@ pkgs=(
   openbox                              # a window manager for the title bar in screenshots
   xdotool                              # clicks into windows for screenshots of nested dialogs
   xdg-utils                            # opening documents with their default program
+  xorriso                              # the imager's tests and benchmark make real ISO 9660 images
 )
 missing=()
 for p in "${pkgs[@]}"; do
