@@ -4,6 +4,7 @@
 #include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
+#include "console/writer/flash_writer_dialog.h"
 
 namespace console {
 
@@ -142,6 +143,12 @@ void ConsoleDialog::onSysCommand(int cmd)
 {
     if (cmd == IDM_ABOUTBOX)
         runAboutBox();
+}
+
+void ConsoleDialog::runWriterDialog()
+{
+    writer::FlashWriterDialog writer;
+    writer.runModal();
 }
 
 void ConsoleDialog::runToolPanelDialog()

@@ -249,11 +249,13 @@ int VelkWriteFirmware(VelkHandle h, uint8_t idx, uint32_t length, const uint8_t 
 
 /* EEPROM: 64 16-bit words. 0 when wordIndex + wordCount > 64 or count 0.
  * A write with an injected failing word writes the words before it and
- * returns 0 (failed after a partial write). */
+ * returns 0 (failed after a partial write). A read that covers an injected
+ * unreadable word returns 0 with words untouched. */
 int VelkReadEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCount, uint16_t *words);
 int VelkWriteEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCount, const uint16_t *words);
 /* Decodes the EEPROM into EepRecord; its valid flag is 1 only for a
- * consistent image. Returns 1 when read (even if not valid). */
+ * consistent image. Returns 1 when read (even if not valid); 0 when the
+ * device is gone or an EEPROM word is unreadable (record unchanged). */
 int VelkReadEepData(VelkHandle h, uint8_t idx);
 /* Encodes EepRecord into an EEPROM image. mode 1 (readers, bridges) and 3
  * (flash disks): writes the EEPROM; mode 2: writes the EEP copy window of the

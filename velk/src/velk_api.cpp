@@ -560,6 +560,8 @@ int VelkReadEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCo
     return guarded([&] {
         Device* d = liveDev(h, idx);
         if (!d || !words || wordCount == 0 || uint32_t(wordIndex) + wordCount > 64) return 0;
+        for (uint32_t i = 0; i < wordCount; ++i)
+            if (d->hasFault(FaultKind::EepromRead, wordIndex + i, 0, 0, 1)) return 0;
         Device::Lock lk(*d);
         return lk && d->copyOut(words, d->state()->eeprom + wordIndex, size_t(wordCount) * 2) ? 1 : 0;
     });
@@ -584,7 +586,7 @@ int VelkWriteEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordC
 int VelkReadEepData(VelkHandle h, uint8_t idx) {
     return guarded([&] {
         Device* d = liveDev(h, idx);
-        if (!d) return 0;
+        if (!d || d->hasFault(FaultKind::EepromRead)) return 0;
         uint16_t words[64];
         {
             Device::Lock lk(*d);

@@ -98,6 +98,7 @@ const FaultWord kFaults[] = {
     {"lba-write", FaultKind::LbaWrite, 2, "lba-write LUN LBA         writing that sector fails"},
     {"lba-corrupt", FaultKind::LbaCorrupt, 2, "lba-corrupt LUN LBA       that sector reads back wrong"},
     {"eeprom-word", FaultKind::EepromWord, 1, "eeprom-word INDEX         writing that EEPROM word fails"},
+    {"eeprom-read", FaultKind::EepromRead, 1, "eeprom-read INDEX         reading that EEPROM word fails (also VelkReadEepData)"},
     {"eep-data-write", FaultKind::EepDataWrite, 0, "eep-data-write            VelkWriteEepData fails"},
     {"fw-write", FaultKind::FwWrite, 0, "fw-write                  firmware write fails half way"},
     {"fw-read", FaultKind::FwRead, 0, "fw-read                   firmware read fails half way"},
@@ -415,7 +416,7 @@ int VelkSimFault(const char* name, const char* command) {
                     setError("no such sector on " + std::string(name));
                     return 0;
                 }
-                if (f.kind == FaultKind::EepromWord && fault.a >= 64) {
+                if ((f.kind == FaultKind::EepromWord || f.kind == FaultKind::EepromRead) && fault.a >= 64) {
                     setError("EEPROM word index out of range (0-63)");
                     return 0;
                 }

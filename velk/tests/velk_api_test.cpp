@@ -510,6 +510,24 @@ TEST_F(VelkApi, EepromWordsAndFaults) {
     EXPECT_EQ(VelkSimFault("r", "eeprom-word 64"), 0);
 }
 
+TEST_F(VelkApi, UnreadableEepromWordFailsTheReadsOverIt) {
+    create("r", "reader");
+    Handle h(VelkCreateDeviceList(0, 0));
+    ASSERT_EQ(VelkSimFault("r", "eeprom-read 20"), 1);
+    std::array<uint16_t, 64> words{};
+    words.fill(0x5A5A);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 0, 64, words.data()), 0);
+    EXPECT_EQ(words[0], 0x5A5A) << "words untouched by a failed read";
+    uint16_t w = 0;
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 19, 1, &w), 1);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 20, 1, &w), 0);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 21, 1, &w), 1);
+    EXPECT_EQ(VelkReadEepData(h, 0), 0);
+    EXPECT_EQ(VelkSimFault("r", "eeprom-read 64"), 0);
+    ASSERT_EQ(VelkSimFault("r", "clear"), 1);
+    EXPECT_EQ(VelkReadEepData(h, 0), 1);
+}
+
 TEST_F(VelkApi, EepDataRoundTripThroughTheEeprom) {
     create("fd", "flashdisk");
     Handle h(VelkCreateDeviceList(0, 0));
