@@ -515,7 +515,7 @@ void Device::commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* da
         j.len = uint32_t(n);
         j.offset = off;
         j.valid.store(1, std::memory_order_seq_cst);
-        if (hasFault(FaultKind::CrashMidWrite)) crashHalfWay(base + off, data, n);
+        if (hasFault(FaultKind::CrashMidWrite) || crashAtThisWrite()) crashHalfWay(base + off, data, n);
         std::memcpy(base + off, data, n);
         j.valid.store(0, std::memory_order_seq_cst);
         data += n;
@@ -524,13 +524,29 @@ void Device::commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* da
     }
 }
 
-// The crash-mid-write fault: copy half, then die as a SIGKILL would leave it
-// (one shot: the fault is gone for whoever comes next).
+bool Device::crashAtThisWrite() {
+    if (!hasFault(FaultKind::CrashAtWrite)) return false;
+    State* s = state();
+    for (uint32_t i = 0; i < s->faultCount && i < kMaxFaults; ++i) {
+        Fault& f = s->faults[i];
+        if (f.kind != uint32_t(FaultKind::CrashAtWrite)) continue;
+        if (f.a > 1) {
+            --f.a;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The crash faults: copy half, then die as a SIGKILL would leave it (one
+// shot: the fault is gone for whoever comes next).
 void Device::crashHalfWay(uint8_t* dst, const uint8_t* src, size_t n) {
     State* s = state();
     uint32_t kept = 0, kinds = 0;
     for (uint32_t i = 0; i < s->faultCount && i < kMaxFaults; ++i)
-        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite)) {
+        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite) &&
+            s->faults[i].kind != uint32_t(FaultKind::CrashAtWrite)) {
             kinds |= 1u << (s->faults[i].kind & 31);
             s->faults[kept++] = s->faults[i];
         }

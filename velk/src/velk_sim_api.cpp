@@ -87,6 +87,8 @@ const FaultWord kFaults[] = {
     {"erase", FaultKind::Erase, 2, "erase CHIP BLOCK          that block cannot be erased"},
     {"crash-mid-write", FaultKind::CrashMidWrite, 0,
      "crash-mid-write           the next process writing a store dies half way (SIGKILL)"},
+    {"crash-at-write", FaultKind::CrashAtWrite, 1,
+     "crash-at-write N          the process doing the Nth store write from now dies half way through it (SIGKILL)"},
 };
 
 std::string hex4(uint32_t v) {
