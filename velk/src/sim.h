@@ -107,7 +107,7 @@ std::string settingsHelp();
 
 enum class FaultKind : uint32_t {
     None = 0, BadBlock, LbaRead, LbaWrite, LbaCorrupt, EepromWord, EepDataWrite, FwWrite, FwRead,
-    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, CrashAtWrite
+    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, CrashAtWrite, LbaTorn
 };
 
 struct Fault {
@@ -256,6 +256,8 @@ public:
     bool hasFault(FaultKind k, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, int args = 0) const;
     std::optional<uint32_t> faultValue(FaultKind k) const;
     bool addFault(const Fault& f);  // under lock
+    // Removes the first fault of kind k with these two arguments; under lock.
+    void removeFault(FaultKind k, uint32_t a, uint32_t b);
     void clearFaults();
 
     // Stores.

@@ -671,6 +671,23 @@ bool Device::addFault(const Fault& f) {
     return true;
 }
 
+void Device::removeFault(FaultKind k, uint32_t a, uint32_t b) {
+    State* s = state();
+    uint32_t n = std::min<uint32_t>(s->faultCount, kMaxFaults), kept = 0, kinds = 0;
+    bool removed = false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Fault f = s->faults[i];
+        if (!removed && f.kind == uint32_t(k) && f.a == a && f.b == b) {
+            removed = true;
+            continue;
+        }
+        kinds |= 1u << (f.kind & 31);
+        s->faults[kept++] = f;
+    }
+    __atomic_store_n(&s->faultCount, kept, __ATOMIC_RELEASE);
+    s->faultKinds.store(kinds, std::memory_order_release);
+}
+
 void Device::clearFaults() {
     State* s = state();
     __atomic_store_n(&s->faultCount, 0u, __ATOMIC_RELEASE);

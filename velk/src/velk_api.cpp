@@ -254,6 +254,12 @@ int VelkWriteLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, const 
         const LunConfig& l = d->config().luns[idx];
         if (lba >= l.sectors || d->hasFault(FaultKind::LbaWrite, idx, lba, 0, 2)) return 0;
         Device::Lock lk(*d);
+        if (d->hasFault(FaultKind::LbaTorn, idx, lba, 0, 2)) {
+            // Fails after a partial write: the first half of the sector is new.
+            d->removeFault(FaultKind::LbaTorn, idx, lba);
+            d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength / 2);
+            return 0;
+        }
         d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength);
         return 1;
     });

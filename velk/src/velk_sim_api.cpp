@@ -75,6 +75,8 @@ const FaultWord kFaults[] = {
     {"lba-read", FaultKind::LbaRead, 2, "lba-read LUN LBA          reading that sector fails"},
     {"lba-write", FaultKind::LbaWrite, 2, "lba-write LUN LBA         writing that sector fails"},
     {"lba-corrupt", FaultKind::LbaCorrupt, 2, "lba-corrupt LUN LBA       that sector reads back wrong"},
+    {"lba-torn", FaultKind::LbaTorn, 2,
+     "lba-torn LUN LBA          the next write of that sector fails after its first half is written (one shot)"},
     {"eeprom-word", FaultKind::EepromWord, 1, "eeprom-word INDEX         writing that EEPROM word fails"},
     {"eep-data-write", FaultKind::EepDataWrite, 0, "eep-data-write            VelkWriteEepData fails"},
     {"fw-write", FaultKind::FwWrite, 0, "fw-write                  firmware write fails half way"},
@@ -341,7 +343,8 @@ int VelkSimFault(const char* name, const char* command) {
                         return 0;
                     }
                 }
-                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt) &&
+                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt ||
+                     f.kind == FaultKind::LbaTorn) &&
                     (fault.a >= c.luns.size() || fault.b >= c.luns[fault.a].sectors)) {
                     setError("no such sector on " + std::string(name));
                     return 0;

@@ -227,6 +227,23 @@ TEST_F(Reliability, CrashAtTheNthWriteKillsThereAndIsCompletedByTheNextUser) {
     ASSERT_EQ(VelkWriteLBA(h, 0, 4, 1, want.data()), 1);
 }
 
+// lba-torn LUN LBA: the next write of that sector returns 0 with only its
+// first half written; the write after it is whole again.
+TEST_F(Reliability, TornWriteLeavesHalfTheSectorAndFiresOnce) {
+    create("fd", "flashdisk", {"lun0.size=1M", "bad=none"});
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> old(512, kFill), next(512, 0x3C), back(512);
+    ASSERT_EQ(VelkWriteLBA(h, 0, 6, 1, old.data()), 1);
+    ASSERT_EQ(VelkSimFault("fd", "lba-torn 0 6"), 1);
+    EXPECT_EQ(VelkWriteLBA(h, 0, 6, 1, next.data()), 0);
+    ASSERT_EQ(VelkReadLBA(h, 0, 6, 1, back.data()), 1);
+    EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 256, [](uint8_t v) { return v == 0x3C; }));
+    EXPECT_TRUE(std::all_of(back.begin() + 256, back.end(), [](uint8_t v) { return v == kFill; }));
+    EXPECT_EQ(VelkWriteLBA(h, 0, 6, 1, next.data()), 1);
+    ASSERT_EQ(VelkReadLBA(h, 0, 6, 1, back.data()), 1);
+    EXPECT_EQ(back, next);
+}
+
 // lba-delay=MS: every sector transfer sleeps first on the simulator clock,
 // and a device that leaves the bus meanwhile fails the transfer.
 TEST_F(Reliability, LbaDelaySleepsBeforeEachTransfer) {
