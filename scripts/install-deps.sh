@@ -12,7 +12,9 @@ pkgs=(
   dosfstools mtools                    # fsck.fat and mdir check the FAT file systems we write
   xvfb xauth x11-apps imagemagick     # headless screenshots of the Qt windows
   openbox                              # a window manager for the title bar in screenshots
+  xdotool                              # clicks into windows for screenshots of nested dialogs
   xdg-utils                            # opening documents with their default program
+  xorriso                              # the imager's tests and benchmark make real ISO 9660 images
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -3,6 +3,7 @@
 #include "console/production/format_dialog.h"
 #include "console/production/reader_test_dialog.h"
 #include "console/shell/resources.h"
+#include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
 
@@ -155,6 +156,12 @@ void ConsoleDialog::onSysCommand(int cmd)
 {
     if (cmd == IDM_ABOUTBOX)
         runAboutBox();
+}
+
+void ConsoleDialog::runToolPanelDialog()
+{
+    ToolPanelDialog panel;
+    panel.runModal();
 }
 
 void ConsoleDialog::runAboutBox()

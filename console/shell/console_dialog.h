@@ -41,7 +41,7 @@ protected:
     virtual void runWriterDialog() {}
     virtual void runReadWriteTestDialog();
     virtual void runFormatDialog();
-    virtual void runToolPanelDialog() {}
+    virtual void runToolPanelDialog();
     virtual void runAboutBox();
 
     // The platform services behind the console's decisions, replaceable so

@@ -15,6 +15,15 @@
  * stays valid and safe: every call on it returns 0 until it is destroyed; a
  * new list sees the device again once it is back.
  *
+ * Room on the disk. The simulated device keeps its stores in sparse files: a
+ * write into space never written before needs room on the file system that
+ * holds the bus. A sector write, page program or bad mark that cannot get it
+ * returns 0 and changes nothing (a format stops there and returns 0); the
+ * device stays usable, and reads, erases and writes over space already used
+ * go on working. Should a
+ * store fail under the library all the same (a store file cut short by
+ * another program), every later call on that handle returns 0.
+ *
  * OpenDevice/CloseDevice bracket accesses; the library keeps its stores
  * mapped for the life of the handle, so they cost nothing and the other
  * operations work without them too.
