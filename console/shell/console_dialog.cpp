@@ -1,5 +1,7 @@
 #include "console_dialog.h"
 
+#include "console/production/format_dialog.h"
+#include "console/production/reader_test_dialog.h"
 #include "console/shell/resources.h"
 #include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
@@ -137,6 +139,18 @@ void ConsoleDialog::onCommand(int id)
         ui::Dialog::onCommand(id);
         break;
     }
+}
+
+void ConsoleDialog::runReadWriteTestDialog()
+{
+    production::ReaderTestDialog dlg;
+    dlg.runModal();
+}
+
+void ConsoleDialog::runFormatDialog()
+{
+    production::FormatDialog dlg;
+    dlg.runModal();
 }
 
 void ConsoleDialog::onSysCommand(int cmd)

@@ -173,7 +173,8 @@ int VelkReadCapacity(VelkHandle h, uint8_t idx, uint32_t *sectors, uint32_t *blo
  * with corrupted data. buf untouched on failure. */
 int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t *buf);
 /* 0: as for reads, or write-protect switch on, or injected write fault;
- * nothing written then. */
+ * nothing written then. With the injected torn-write fault: 0 after the
+ * first half of the sector was written (failed after a partial write). */
 int VelkWriteLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, const uint8_t *buf);
 /* *type = VELK_MEDIA_* bit of the medium in the slot, 0 = no medium
  * (returns 1 then too). */

@@ -195,6 +195,11 @@ bool apply(Config& c, Given& given, const std::string& kv) {
         c.autoReplugMs = int64_t(n);
         return true;
     }
+    if (key == "lba-delay") {
+        if (!parseU64(v, n) || n > 60000) return bad();
+        c.lbaDelayMs = int64_t(n);
+        return true;
+    }
     if (key == "reenum") {
         if (!parseU64(v, n) || n > 86400000) return bad();
         c.reenumMs = int64_t(n);
@@ -416,6 +421,7 @@ std::string settingsHelp() {
            "  timing=instant|realistic            realistic: transfers and formats take seconds\n"
            "  autoreplug=MS|off                   back on the bus MS ms after a safe removal\n"
            "  reenum=MS                           back on the bus MS ms after a ROM erase (1000)\n"
+           "  lba-delay=MS                        every LBA read and write takes MS ms (0)\n"
            "  rom=SIZE                            external ROM size (bytes, K or M suffix)\n"
            "  version=XXXX signature=XXXX         firmware version chars (ROM F8h) and signature (ROM FCh)\n"
            "  luns=N                              number of LUNs (1-16)\n"

@@ -93,6 +93,7 @@ struct Config {
     bool realistic = false;
     int64_t autoReplugMs = -1;             // after VelkSafeRemove; -1 = until plugged
     int64_t reenumMs = 1000;               // after a ROM erase
+    int64_t lbaDelayMs = 0;                // each LBA read or write sleeps this long first
 
     uint16_t spareSize() const { return pageSize == 512 ? 16 : 64; }
     // nand.bin: the page data of chip 0, 1, ..., then the spare region
@@ -115,7 +116,8 @@ std::string settingsHelp();
 
 enum class FaultKind : uint32_t {
     None = 0, BadBlock, LbaRead, LbaWrite, LbaCorrupt, EepromWord, EepDataWrite, FwWrite, FwRead,
-    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, EepromRead
+    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, EepromRead, CrashAtWrite,
+    LbaTorn
 };
 
 struct Fault {
@@ -285,10 +287,15 @@ public:
     // allocated, so that reading never allocates or faults).
     bool readLun(size_t lun, uint64_t off, uint8_t* out, size_t n);
     [[noreturn]] void crashHalfWay(uint8_t* dst, const uint8_t* src, size_t n);
+    // The crash-at-write fault: counts one store write down; true when this
+    // write is the one to die in. Under Lock.
+    bool crashAtThisWrite();
 
     bool hasFault(FaultKind k, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, int args = 0) const;
     std::optional<uint32_t> faultValue(FaultKind k) const;
     bool addFault(const Fault& f);  // under lock
+    // Removes the first fault of kind k with these two arguments; under lock.
+    void removeFault(FaultKind k, uint32_t a, uint32_t b);
     void clearFaults();
 
     // Stores.

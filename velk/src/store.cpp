@@ -973,7 +973,7 @@ bool Device::commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* da
         j.len = uint32_t(n);
         j.offset = off;
         j.valid.store(1, std::memory_order_seq_cst);
-        if (hasFault(FaultKind::CrashMidWrite)) crashHalfWay(base + off, data, n);
+        if (hasFault(FaultKind::CrashMidWrite) || crashAtThisWrite()) crashHalfWay(base + off, data, n);
         std::memcpy(base + off, data, n);
         // A store that faulted under this mapping: the journal entry stays for
         // the next holder, whose mappings are whole, to finish or drop.
@@ -986,13 +986,29 @@ bool Device::commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* da
     return true;
 }
 
-// The crash-mid-write fault: copy half, then die as a SIGKILL would leave it
-// (one shot: the fault is gone for whoever comes next).
+bool Device::crashAtThisWrite() {
+    if (!hasFault(FaultKind::CrashAtWrite)) return false;
+    State* s = state();
+    for (uint32_t i = 0; i < s->faultCount && i < kMaxFaults; ++i) {
+        Fault& f = s->faults[i];
+        if (f.kind != uint32_t(FaultKind::CrashAtWrite)) continue;
+        if (f.a > 1) {
+            --f.a;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The crash faults: copy half, then die as a SIGKILL would leave it (one
+// shot: the fault is gone for whoever comes next).
 void Device::crashHalfWay(uint8_t* dst, const uint8_t* src, size_t n) {
     State* s = state();
     uint32_t kept = 0, kinds = 0;
     for (uint32_t i = 0; i < s->faultCount && i < kMaxFaults; ++i)
-        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite)) {
+        if (s->faults[i].kind != uint32_t(FaultKind::CrashMidWrite) &&
+            s->faults[i].kind != uint32_t(FaultKind::CrashAtWrite)) {
             kinds |= 1u << (s->faults[i].kind & 31);
             s->faults[kept++] = s->faults[i];
         }
@@ -1124,6 +1140,23 @@ bool Device::addFault(const Fault& f) {
     __atomic_store_n(&s->faultCount, n + 1, __ATOMIC_RELEASE);
     s->faultKinds.fetch_or(1u << (f.kind & 31), std::memory_order_release);
     return true;
+}
+
+void Device::removeFault(FaultKind k, uint32_t a, uint32_t b) {
+    State* s = state();
+    uint32_t n = std::min<uint32_t>(s->faultCount, kMaxFaults), kept = 0, kinds = 0;
+    bool removed = false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Fault f = s->faults[i];
+        if (!removed && f.kind == uint32_t(k) && f.a == a && f.b == b) {
+            removed = true;
+            continue;
+        }
+        kinds |= 1u << (f.kind & 31);
+        s->faults[kept++] = f;
+    }
+    __atomic_store_n(&s->faultCount, kept, __ATOMIC_RELEASE);
+    s->faultKinds.store(kinds, std::memory_order_release);
 }
 
 void Device::clearFaults() {

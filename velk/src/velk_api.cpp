@@ -91,6 +91,12 @@ Device* liveLun(VelkHandle h, uint8_t idx) {
 
 bool mediumIn(Device* d, uint8_t idx) { return d->state()->media[idx].load(std::memory_order_acquire) != 0; }
 
+// The lba-delay setting: a sector transfer takes that long before it
+// happens, so the device may leave the bus meanwhile.
+void lbaDelay(VelkHandle h) {
+    if (h && h->dev && h->dev->config().lbaDelayMs > 0) sleepMs(h->dev->config().lbaDelayMs);
+}
+
 Device* liveNand(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     Device* d = liveDev(h, idx);
     if (!d) return nullptr;
@@ -242,6 +248,7 @@ int VelkReadCapacity(VelkHandle h, uint8_t idx, uint32_t* sectors, uint32_t* blo
 
 int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t* buf) {
     return guarded([&] {
+        lbaDelay(h);
         Device* d = liveLun(h, idx);
         if (!d || !buf || count != 1 || !mediumIn(d, idx)) return 0;
         const LunConfig& l = d->config().luns[idx];
@@ -260,12 +267,20 @@ int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t
 
 int VelkWriteLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, const uint8_t* buf) {
     return guarded([&] {
+        lbaDelay(h);
         Device* d = liveLun(h, idx);
         if (!d || !buf || count != 1 || !mediumIn(d, idx) || d->state()->writeProtect.load()) return 0;
         const LunConfig& l = d->config().luns[idx];
         if (lba >= l.sectors || d->hasFault(FaultKind::LbaWrite, idx, lba, 0, 2)) return 0;
         Device::Lock lk(*d);
-        return lk && d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength) ? 1 : 0;
+        if (!lk) return 0;
+        if (d->hasFault(FaultKind::LbaTorn, idx, lba, 0, 2)) {
+            // Fails after a partial write: the first half of the sector is new.
+            d->removeFault(FaultKind::LbaTorn, idx, lba);
+            d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength / 2);
+            return 0;
+        }
+        return d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength) ? 1 : 0;
     });
 }
 

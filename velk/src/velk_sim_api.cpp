@@ -97,6 +97,8 @@ const FaultWord kFaults[] = {
     {"lba-read", FaultKind::LbaRead, 2, "lba-read LUN LBA          reading that sector fails"},
     {"lba-write", FaultKind::LbaWrite, 2, "lba-write LUN LBA         writing that sector fails"},
     {"lba-corrupt", FaultKind::LbaCorrupt, 2, "lba-corrupt LUN LBA       that sector reads back wrong"},
+    {"lba-torn", FaultKind::LbaTorn, 2,
+     "lba-torn LUN LBA          the next write of that sector fails after its first half is written (one shot)"},
     {"eeprom-word", FaultKind::EepromWord, 1, "eeprom-word INDEX         writing that EEPROM word fails"},
     {"eeprom-read", FaultKind::EepromRead, 1, "eeprom-read INDEX         reading that EEPROM word fails (also VelkReadEepData)"},
     {"eep-data-write", FaultKind::EepDataWrite, 0, "eep-data-write            VelkWriteEepData fails"},
@@ -110,6 +112,8 @@ const FaultWord kFaults[] = {
     {"erase", FaultKind::Erase, 2, "erase CHIP BLOCK          that block cannot be erased"},
     {"crash-mid-write", FaultKind::CrashMidWrite, 0,
      "crash-mid-write           the next process writing a store dies half way (SIGKILL)"},
+    {"crash-at-write", FaultKind::CrashAtWrite, 1,
+     "crash-at-write N          the process doing the Nth store write from now dies half way through it (SIGKILL)"},
 };
 
 std::string hex4(uint32_t v) {
@@ -411,7 +415,8 @@ int VelkSimFault(const char* name, const char* command) {
                         return 0;
                     }
                 }
-                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt) &&
+                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt ||
+                     f.kind == FaultKind::LbaTorn) &&
                     (fault.a >= c.luns.size() || fault.b >= c.luns[fault.a].sectors)) {
                     setError("no such sector on " + std::string(name));
                     return 0;
