@@ -31,8 +31,10 @@ ui::DialogTemplate toolPanelTemplate()
     t.cy = 220;
     t.systemMenu = true;
 
+    // The controls come in the order the panel lists them, which is the order
+    // the Tab key visits them: the satellites, the CIS buttons, "E&xit", then
+    // the CIS settings.
     t.controls.push_back({-1, Kind::Bitmap, std::to_string(IDB_BANNER), {7, 7, 150, 26}, 0});
-    t.controls.push_back({IDC_EXIT, Kind::PushButton, "E&xit", {209, 12, 57, 14}, 0});
 
     // One row per satellite: the frame says what the button starts.
     struct Row { int id; const char* button; const char* frame; };
@@ -49,16 +51,18 @@ ui::DialogTemplate toolPanelTemplate()
         y += 25;
     }
 
-    // The CIS settings: two radio groups and the two CIS buttons.
-    t.controls.push_back({-1, Kind::GroupBox, "Setup the Flash", {7, 140, 259, 73}, 0});
+    t.controls.push_back({IDC_READ_CIS, Kind::PushButton, "Read  CIS", {205, 163, 54, 14}, ui::WS_GROUP});
+    t.controls.push_back({IDC_WRITE_CIS, Kind::PushButton, "Write CIS", {205, 183, 54, 14}, 0});
+    t.controls.push_back({IDC_EXIT, Kind::PushButton, "E&xit", {209, 12, 57, 14}, 0});
+
+    // The CIS settings: two radio groups in the frame around the CIS buttons.
+    t.controls.push_back({-1, Kind::GroupBox, "Setup the Flash", {7, 140, 259, 73}, ui::WS_GROUP});
     t.controls.push_back({-1, Kind::GroupBox, " Access Time ", {15, 152, 86, 52}, 0});
     t.controls.push_back({IDC_ACCESS_50NS, Kind::AutoRadioButton, "50 ns(Default)", {23, 166, 72, 10}, ui::WS_GROUP});
     t.controls.push_back({IDC_ACCESS_30NS, Kind::AutoRadioButton, "30 ns", {23, 184, 72, 10}, 0});
     t.controls.push_back({-1, Kind::GroupBox, " Copy Back Function ", {109, 152, 86, 52}, ui::WS_GROUP});
     t.controls.push_back({IDC_COPY_BACK_ON, Kind::AutoRadioButton, "On   (Default)", {117, 166, 72, 10}, ui::WS_GROUP});
     t.controls.push_back({IDC_COPY_BACK_OFF, Kind::AutoRadioButton, "Off", {117, 184, 72, 10}, 0});
-    t.controls.push_back({IDC_READ_CIS, Kind::PushButton, "Read  CIS", {205, 163, 54, 14}, ui::WS_GROUP});
-    t.controls.push_back({IDC_WRITE_CIS, Kind::PushButton, "Write CIS", {205, 183, 54, 14}, 0});
     return t;
 }
 

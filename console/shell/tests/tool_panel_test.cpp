@@ -196,6 +196,18 @@ std::string radios(int access50, int access30, int on, int off)
            line(IDC_COPY_BACK_OFF, off);
 }
 
+TEST(ToolPanelTemplate, ButtonsComeInTheListedOrderSoTabReachesExitAfterTheCisButtons)
+{
+    // Regression: "E&xit" came first, so Tab went from it to the satellites.
+    std::vector<int> order;
+    for (const ui::ControlTemplate& c : console::toolPanelTemplate().controls)
+        if (c.id >= 0 && c.kind != ui::Kind::GroupBox) order.push_back(c.id);
+    EXPECT_EQ(order, (std::vector<int>{console::IDC_PELISK, console::IDC_ORNEL, console::IDC_IMBRA,
+                                       console::IDC_RETIREX, console::IDC_READ_CIS, console::IDC_WRITE_CIS,
+                                       console::IDC_EXIT, console::IDC_ACCESS_50NS, console::IDC_ACCESS_30NS,
+                                       console::IDC_COPY_BACK_ON, console::IDC_COPY_BACK_OFF}));
+}
+
 TEST(SatellitePath, FollowsTheDriveRootRule)
 {
     EXPECT_EQ(satellitePath("/", "/Kitbox/Pelisk"), "/Kitbox/Pelisk");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QValidator>
@@ -71,6 +72,19 @@ private:
 // The fixed-pitch face of wrapped multi-line edits: every wrapped edit of a
 // dialog uses the same one, so boxes side by side keep their rows level.
 QFont wrappedEditFont();
+
+// List box that shows whole rows only: rows of a fixed height, and the part
+// of the box below the last whole row kept out of the view (the platform
+// shortens such a list box to whole rows).
+class ListBoxWidget : public QListWidget {
+public:
+    ListBoxWidget(int rowHeight, QWidget* parent);
+    int rowHeight() const { return rowHeight_; }
+    // After the box got its size: the view's height becomes whole rows.
+    void keepWholeRows();
+private:
+    int rowHeight_;
+};
 
 // The platform's group box: an etched frame whose caption sits on its top
 // line. It only frames; clicks pass through to the controls inside.
