@@ -311,8 +311,7 @@ void FlashWriterDialog::endFirmwareRun(VelkHandle h) {
 
 // The ROM branch: the chosen ROM file into the ROM area, read back and
 // compared. A file that cannot be read or a failed write ends with "FAIL"
-// and the safe removal, without a compare (the pending flag stays set until
-// a write succeeds).
+// and the safe removal, without a compare.
 void FlashWriterDialog::romRun(const ProgrammingRun& run) {
     const VelkHandle h = run.list ? run.list->get() : nullptr;
     enum class End { Failed, Passed, CompareFailed } end = End::Failed;
@@ -380,7 +379,9 @@ void FlashWriterDialog::romRun(const ProgrammingRun& run) {
         }
     }
 
-    // 6.
+    // 6. A ROM file is written once: after a failure too it must be chosen
+    //    again, or the next "Write F/W" would write it instead of the firmware.
+    romWritePending_ = false;
     setChecked(IDC_WRITE_EEP_AND_FW, 0);
     writeEepAfterFirmware_ = false;
     firmwareLoaded_ = false;

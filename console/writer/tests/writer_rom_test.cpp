@@ -179,6 +179,24 @@ TEST_F(FirmwareTest, AFailedRomWriteOrAnUnreadableRomFileEndsWithTheSafeRemoval)
     EXPECT_TRUE(allErased(rom("r", 0x10000)));
     ASSERT_EQ(VelkSimRemove("r"), 1);
 
+    // After the replug the failed ROM file is not written again by "Write
+    // F/W": the firmware is.
+    createDevice("r", "reader");
+    const std::vector<uint8_t> firmware = pattern(0x800, 6);
+    writeImage("fw.bin", firmware);
+    fault("r", "rom-write");
+    r = run("file " + path("new.rom") + "\nclick \"Write ROM File\"\nadvance 6000\nwait\n"
+            "plug r\nadvance 2000\nwait\n"
+            "expect \"Write ROM File\" enabled yes\n"
+            "file " + path("fw.bin") + "\nclick \"Load FW obj file\"\n"
+            "answer OK\nclick \"Write F/W\"\nadvance 6000\nwait\n"
+            "expect 1901 text F/W Program and Verify finished.\n"
+            "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    const std::vector<uint8_t> programmed = rom("r", 0x10000);
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), programmed.begin()));
+    ASSERT_EQ(VelkSimRemove("r"), 1);
+
     createDevice("r", "reader");
     r = run("file " + path("gone.rom") + "\nclick \"Write ROM File\"\nadvance 6000\nwait\n"
             "expect 1901 text Error to open file!!\n"
