@@ -409,3 +409,23 @@ TEST_F(FirmwareTest, FlashEraseEmptiesTheRomAndRemovesTheDevice) {
     r = run("click 1707\nclick \"Exit\"\n");
     EXPECT_EQ(r.exitCode, 1) << "the button is disabled without a device";
 }
+
+// "Exit" in the middle of a transfer waits for the run to end (its boxes are
+// still answered meanwhile); nothing is cut short.
+TEST_F(FirmwareTest, ExitDuringATransferWaitsForTheRun) {
+    createDevice("r", "reader", {"timing=realistic"});
+    const std::vector<uint8_t> image = pattern(0x4000, 8);
+    writeImage("fw.bin", image);
+    auto r = run(loadFirmware("fw.bin") +
+                 "click \"Write F/W\"\n"
+                 "advance 4500\n"
+                 "expect 1901 text Programming..........\n"
+                 "click \"Load FW obj file\"\n"  // ignored while the run goes on
+                 "answer OK\n"
+                 "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFirmwareValidateBox)) << r.transcript;
+    EXPECT_FALSE(has(r.transcript, "file open \"Binary File (*.bin)|*.bin|Binary File (*.obj)|*.obj||\" -> ?"));
+    const std::vector<uint8_t> after = rom("r", 0x10000);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin()));
+}
