@@ -16,11 +16,11 @@ ui::DialogTemplate markerDialogTemplate() {
     t.cy = 178;
     t.systemMenu = false;
     t.controls = {
+        {IDC_OPEN_FILE, Kind::DefPushButton, "Open File", {160, 10, 59, 14}, ui::WS_GROUP},
+        {ui::IDCANCEL, Kind::PushButton, "Close", {160, 31, 59, 14}, 0},
         {-1, Kind::GroupBox, "Block", {7, 7, 140, 42}, 0},
         {IDC_SHOW_BAD, Kind::AutoRadioButton, "Show Bad Block", {15, 19, 120, 10}, ui::WS_GROUP},
         {IDC_MARK_BAD, Kind::AutoRadioButton, "Mark Bad Block", {15, 33, 120, 10}, 0},
-        {IDC_OPEN_FILE, Kind::DefPushButton, "Open File", {160, 10, 59, 14}, ui::WS_GROUP},
-        {ui::IDCANCEL, Kind::PushButton, "Close", {160, 31, 59, 14}, 0},
         {IDC_BLOCK_LIST, Kind::ListBox, "", {7, 56, 212, 115}, ui::WS_VSCROLL | ui::WS_GROUP},
     };
     return t;

@@ -136,6 +136,9 @@ void FlashWriterDialog::enableConfig2() {
 // ---- commands ----------------------------------------------------------------------
 
 void FlashWriterDialog::onCommand(int id) {
+    // While a programming run goes on, the device and the EEP file belong to
+    // its worker: nothing else starts until it has ended.
+    if (!idle_.isSet() && id != IDC_EXIT && id != ui::IDCANCEL) return;
     if (id >= iconBox(0, 0) && id <= iconBox(eep::kIcons - 1, eep::kCardRows - 1)) {
         iconBoxClicked(id);
         return;
@@ -215,12 +218,19 @@ void FlashWriterDialog::onTimer(int id) {
 // Timer 1: the device list again, and the next step of a firmware sequence.
 void FlashWriterDialog::onRebuildTimer() {
     killTimer(kRebuildTimer);
+    // A run that is still ending (a message box up after the device went)
+    // keeps the device list and the EEP file: try again later.
+    if (!idle_.isSet()) {
+        setTimer(kRebuildTimer, kRebuildMs);
+        return;
+    }
     if (!list_) list_ = device::List::devices(0, 0, 1);
     if (!list_) return;
     const device::DriveInfo info = device::DriveInfo::query(list_.get());
     if (info.valid()) deviceClass_ = info.deviceClass();
     devicePresent_ = true;
     applyClassPanels();
+    bool eepLoaded = session_.loaded();  // read before a worker may take the session
     switch (sequenceState_.load()) {
     case kSequenceProgramThenEeprom:
         sequenceState_ = kSequenceEepromAfterArrival;
@@ -232,12 +242,13 @@ void FlashWriterDialog::onRebuildTimer() {
     case kSequenceEepromAfterArrival:
         sequenceState_ = kSequenceProgram;
         writeToEeprom();
+        eepLoaded = session_.loaded();
         break;
     default:
         break;
     }
     for (int b : kRebuildEnables) enable(b, true);
-    if (session_.loaded()) {
+    if (eepLoaded) {
         enable(IDC_WRITE_EEPROM, true);
         enable(IDC_SAVE_EEP, true);
     }

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,24 @@
 #include "writer_resources.h"
 
 namespace writer {
+
+// The dialog's device list, shared with the programming worker: a removal
+// drops the dialog's reference while the worker may still be inside a call
+// on the handle, which then fails instead of running on a freed list.
+class SharedDeviceList {
+public:
+    SharedDeviceList& operator=(device::List&& list) {
+        p_ = list ? std::make_shared<device::List>(std::move(list)) : nullptr;
+        return *this;
+    }
+    VelkHandle get() const { return p_ ? p_->get() : nullptr; }
+    explicit operator bool() const { return p_ && *p_; }
+    void reset() { p_.reset(); }
+    std::shared_ptr<device::List> share() const { return p_; }
+
+private:
+    std::shared_ptr<device::List> p_;
+};
 
 class FlashWriterDialog : public ui::Dialog {
 public:
@@ -115,9 +134,26 @@ private:
     // The programming worker, started by the timers of the firmware sequence.
     void startProgrammingWorker();
 
+    // What a programming run works with, taken on the dialog thread when it
+    // starts: the worker reads no dialog member the dialog thread writes.
+    struct ProgrammingRun {
+        std::shared_ptr<device::List> list;
+        uint8_t deviceClass = kNoDeviceClass;
+        bool eepStep = false;   // an EEP file is loaded and "Write EEP File && F/W" is checked
+        std::string firmwarePath, romPath;
+        eep::SerialSettings serial;
+    };
+    void programmingWorker(const ProgrammingRun& run);
+    void firmwareRun(const ProgrammingRun& run);
+    void romRun(const ProgrammingRun& run);
+    const char* eepStep(const ProgrammingRun& run);
+    bool followedTransfer(VelkHandle h, uint32_t length, uint8_t* readTo, const uint8_t* writeFrom);
+    void endFirmwareRun(VelkHandle h);
+    void firmwareFailedBeforeTransfer(VelkHandle h, const std::string& status);
+
     // ---- state ----
     std::string openTitle_;            // the title at opening; loaded files append " --> PATH"
-    device::List list_;
+    SharedDeviceList list_;
     std::atomic<bool> devicePresent_{false};
     uint8_t deviceClass_ = kNoDeviceClass;
     eep::EepSession session_;

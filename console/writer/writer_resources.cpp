@@ -155,4 +155,20 @@ ui::DialogTemplate dumpDialogTemplate() {
     return t;
 }
 
+ui::DialogTemplate romSizeDialogTemplate() {
+    ui::DialogTemplate t;
+    t.id = IDD_ROM_SIZE;
+    t.caption = "ROM Size";
+    t.cx = 150;
+    t.cy = 62;
+    t.systemMenu = true;
+    Builder b(t);
+    b.add(IDC_ROM_SELECT_LABEL, Kind::Static, "Please select", {7, 7, 80, 8});
+    b.add(IDC_ROM_SIZE_KIB, Kind::Edit, "", {92, 5, 40, 12}, ui::WS_HIDDEN);
+    b.add(IDC_ROM_QN537, Kind::AutoRadioButton, "QN 537", {14, 22, 60, 10}, ui::WS_GROUP);
+    b.add(IDC_ROM_QN537E, Kind::AutoRadioButton, "QN 537E", {80, 22, 60, 10});
+    b.add(ui::IDOK, Kind::DefPushButton, "OK", {50, 41, 50, 14});
+    return t;
+}
+
 }  // namespace writer

@@ -1,6 +1,7 @@
 // writer_resources.h - the writer's dialog templates and their control IDs.
 //
-// Template 132 is the "EEPROM/Flash Writer" dialog, 133 the "Dump Dialog".
+// Template 132 is the "EEPROM/Flash Writer" dialog, 133 the "Dump Dialog",
+// 134 "ROM Size".
 // Every control has an ID of its own, labels included, grouped by hundreds:
 // one hundred per group box of the writer, the group box itself first. The
 // IDs are stable: scripts and the firmware side build on them.
@@ -13,6 +14,7 @@ namespace writer {
 enum : int {
     IDD_FLASH_WRITER = 132,
     IDD_DUMP = 133,
+    IDD_ROM_SIZE = 134,
 };
 
 enum : int {
@@ -123,7 +125,16 @@ enum : int {
     IDC_DUMP_LABEL_FIRST = 1021,    // the seven labels, "Vendor :" to "Inq-Product :" (1021-1027)
 };
 
+// "ROM Size"
+enum : int {
+    IDC_ROM_SELECT_LABEL = 1031,    // "Please select"
+    IDC_ROM_SIZE_KIB = 1032,        // hidden edit: the device's ROM size in KiB
+    IDC_ROM_QN537 = 1033,           // radio "QN 537" (48 KiB)
+    IDC_ROM_QN537E = 1034,          // radio "QN 537E" (64 KiB); "OK" is 1 (IDOK)
+};
+
 ui::DialogTemplate flashWriterTemplate();
 ui::DialogTemplate dumpDialogTemplate();
+ui::DialogTemplate romSizeDialogTemplate();
 
 }  // namespace writer

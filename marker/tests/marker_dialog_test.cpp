@@ -178,3 +178,11 @@ TEST_F(MarkerDialogTest, MarkModeWithoutDeviceListsOnlyAndSaysSo) {
         << t;
     EXPECT_EQ(markersMade, 0);
 }
+
+TEST(MarkerTemplate, ControlsComeInTheListedOrderSoTabStartsAtOpenFile) {
+    // Regression: the radio buttons came first, so Tab went through them before "Open File".
+    std::vector<int> order;
+    for (const ui::ControlTemplate& c : markerDialogTemplate().controls)
+        if (c.id != -1) order.push_back(c.id);
+    EXPECT_EQ(order, (std::vector<int>{IDC_OPEN_FILE, ui::IDCANCEL, IDC_SHOW_BAD, IDC_MARK_BAD, IDC_BLOCK_LIST}));
+}

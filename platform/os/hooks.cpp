@@ -113,7 +113,10 @@ void ensureHooks() {
         if (registeredDialogs() == 0) return std::nullopt;
         int64_t t = VelkSimNextScheduledChange();
         if (t < 0) return std::nullopt;
-        return t;
+        // The bus keeps its times on the simulator's clock, which is the
+        // program clock only in scripted runs: with real windows it counts
+        // from another origin, so the time is handed on as a distance.
+        return ui::nowMs() + std::max<int64_t>(0, t - VelkSimNow());
     };
     ui::hooks::addPoller(std::move(p));
 }

@@ -271,7 +271,8 @@ int VelkReadExternalROM(VelkHandle h, uint8_t idx, uint32_t start, uint32_t leng
 int VelkWriteExternalROM(VelkHandle h, uint8_t idx, uint32_t start, uint32_t length, const uint8_t *data);
 /* Erases the whole ROM to FFh. The device then drops off the bus and comes
  * back about 1000 ms later (on the simulator's clock), unless the
- * no-re-enumeration fault keeps it away. */
+ * no-re-enumeration fault keeps it away (until plugged again) or the no-drop
+ * fault keeps it on the bus (no removal and no arrival at all). */
 int VelkEraseExternalROM(VelkHandle h, uint8_t idx);
 
 #ifdef __cplusplus

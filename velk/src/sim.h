@@ -117,7 +117,7 @@ std::string settingsHelp();
 enum class FaultKind : uint32_t {
     None = 0, BadBlock, LbaRead, LbaWrite, LbaCorrupt, EepromWord, EepDataWrite, FwWrite, FwRead,
     RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, EepromRead, CrashAtWrite,
-    LbaTorn
+    LbaTorn, NoDrop, RomCorrupt
 };
 
 struct Fault {

@@ -517,6 +517,14 @@ int VelkGetFirmwareSize(VelkHandle h, uint8_t idx, uint32_t* start, uint32_t* si
 
 namespace {
 
+// The ROM bytes at start..start+length that the rom-corrupt fault names read
+// back inverted.
+void corruptRomRead(const Device* d, uint32_t start, uint32_t length, uint8_t* buf) {
+    if (!d->hasFault(FaultKind::RomCorrupt)) return;
+    for (uint32_t i = 0; i < length; ++i)
+        if (d->hasFault(FaultKind::RomCorrupt, start + i, 0, 0, 1)) buf[i] ^= 0xFF;
+}
+
 // One firmware transfer in kSteps chunks, moving the progress byte.
 int transfer(VelkHandle h, uint8_t idx, uint32_t length, uint8_t* readTo, const uint8_t* writeFrom,
              uint8_t* progress, uint8_t* status) {
@@ -551,6 +559,7 @@ int transfer(VelkHandle h, uint8_t idx, uint32_t length, uint8_t* readTo, const 
                 store(status, 2);
                 return 0;
             }
+            if (readTo) corruptRomRead(d, c.codeStart + done, upto - done, readTo + done);
         }
         done = upto;
         if (c.realistic) sleepMs(30);
@@ -652,7 +661,9 @@ int VelkReadExternalROM(VelkHandle h, uint8_t idx, uint32_t start, uint32_t leng
         if (!d || !buf || length == 0 || !rangeOk(start, length, d->config().romSize)) return 0;
         if (d->config().realistic) sleepMs(500);
         Device::Lock lk(*d);
-        return lk && d->copyOut(buf, d->rom() + start, length) ? 1 : 0;
+        if (!lk || !d->copyOut(buf, d->rom() + start, length)) return 0;
+        corruptRomRead(d, start, length, buf);
+        return 1;
     });
 }
 
@@ -677,6 +688,7 @@ int VelkEraseExternalROM(VelkHandle h, uint8_t idx) {
             Device::Lock lk(*d);
             if (!lk || !d->commit(StoreId::Rom, 0, 0, ff.data(), ff.size())) return 0;
         }
+        if (d->hasFault(FaultKind::NoDrop)) return 1;  // erased, but no re-enumeration at all
         return d->detach(d->hasFault(FaultKind::NoReenum) ? -1 : d->config().reenumMs) ? 1 : 0;
     });
 }

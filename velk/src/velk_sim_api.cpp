@@ -106,6 +106,8 @@ const FaultWord kFaults[] = {
     {"fw-read", FaultKind::FwRead, 0, "fw-read                   firmware read fails half way"},
     {"rom-write", FaultKind::RomWrite, 0, "rom-write                 external ROM write fails"},
     {"no-reenum", FaultKind::NoReenum, 0, "no-reenum                 after a ROM erase the device stays off the bus"},
+    {"no-drop", FaultKind::NoDrop, 0, "no-drop                   after a ROM erase the device stays on the bus"},
+    {"rom-corrupt", FaultKind::RomCorrupt, 1, "rom-corrupt ADDR          that ROM byte reads back inverted"},
     {"drive-info", FaultKind::DriveInfo, 0, "drive-info                VelkGetDriveInfo fails"},
     {"lun-count", FaultKind::LunCount, 1, "lun-count N               drive information reports LunCount N"},
     {"page-read", FaultKind::PageRead, 3, "page-read CHIP BLOCK PAGE that page (data and spare) cannot be read"},

@@ -698,6 +698,46 @@ TEST_F(VelkApi, RomEraseDropsTheDeviceForASecond) {
     EXPECT_EQ(VelkOpenDevice(h, 0), 1);
 }
 
+// A device that keeps its place on the bus through a ROM erase: no removal,
+// no arrival, and it answers at once (the writer's timer-3 fallback).
+TEST_F(VelkApi, NoDropKeepsTheDeviceOnTheBusThroughAnErase) {
+    create("fd", "flashdisk");
+    Handle h(VelkCreateDeviceList(0, 0));
+    ASSERT_EQ(VelkSimFault("fd", "no-drop"), 1);
+    const uint64_t seq = VelkSimBusSequence();
+    ASSERT_EQ(VelkEraseExternalROM(h, 0), 1);
+    EXPECT_EQ(VelkSimBusSequence(), seq) << "no detach and no attach";
+    EXPECT_EQ(VelkSimNextScheduledChange(), -1);
+    ASSERT_EQ(VelkOpenDevice(h, 0), 1);
+    std::vector<uint8_t> rom(0x10000);
+    ASSERT_EQ(VelkReadExternalROM(h, 0, 0, 0x10000, rom.data()), 1);
+    EXPECT_TRUE(std::all_of(rom.begin(), rom.end(), [](uint8_t v) { return v == 0xFF; })) << "erased all the same";
+    clock_.advance(60000);
+    EXPECT_EQ(VelkSimBusSequence(), seq);
+    Handle again(VelkCreateDeviceList(0, 0));
+    EXPECT_NE(again.h, nullptr);
+}
+
+// rom-corrupt: the named byte reads back inverted through both read paths,
+// the store itself keeps what was written.
+TEST_F(VelkApi, RomCorruptInvertsOneByteOfEveryRead) {
+    create("fd", "flashdisk");
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> image(0x100, 0x5A), back(0x100);
+    uint8_t progress = 0, status = 0;
+    ASSERT_EQ(VelkWriteFirmware(h, 0, 0x100, image.data(), &progress, &status), 1);
+    ASSERT_EQ(VelkSimFault("fd", "rom-corrupt 0x7f"), 1);
+    ASSERT_EQ(VelkReadFirmware(h, 0, 0x100, back.data(), &progress, &status), 1);
+    EXPECT_EQ(back[0x7F], 0xA5);
+    EXPECT_EQ(back[0x7E], 0x5A);
+    ASSERT_EQ(VelkReadExternalROM(h, 0, 0x70, 0x20, back.data()), 1);
+    EXPECT_EQ(back[0x0F], 0xA5);
+    EXPECT_EQ(back[0x10], 0x5A);
+    ASSERT_EQ(VelkSimFault("fd", "clear"), 1);
+    ASSERT_EQ(VelkReadExternalROM(h, 0, 0x7F, 1, back.data()), 1);
+    EXPECT_EQ(back[0], 0x5A);
+}
+
 TEST_F(VelkApi, RealisticTimingSleepsOnTheSimulatorClock) {
     create("demo", "flashdisk", {"timing=realistic", "lun0.size=8M"});
     Handle h(VelkCreateDeviceList(0, 0));

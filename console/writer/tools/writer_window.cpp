@@ -6,6 +6,9 @@
 //                                  device, answering the file dialog with FILE
 //                                  and the message boxes with OK
 //   writer_window --dump           the "Dump Dialog" of the device's EEPROM
+//   writer_window --firmware FILE  loads the firmware FILE and starts "Write
+//                                  F/W" (erase, the device's return, the
+//                                  programming run)
 //
 // It runs on the usual simulated bus ($VELK_SIM_DIR). With TAVRIN_SCREENSHOT
 // set, the Qt front end saves a picture and closes the window.
@@ -42,7 +45,7 @@ private:
 // Loads and writes the file once the window is up.
 class Demo : public writer::FlashWriterDialog {
 public:
-    explicit Demo(bool run) : run_(run) {}
+    explicit Demo(bool run, bool firmware = false) : run_(run), firmware_(firmware) {}
     bool onInitDialog() override {
         FlashWriterDialog::onInitDialog();
         if (run_) setTimer(kGo, 100);
@@ -51,6 +54,11 @@ public:
     void onTimer(int id) override {
         if (id != kGo) return FlashWriterDialog::onTimer(id);
         killTimer(kGo);
+        if (firmware_) {
+            ui::detail::inputClick(*this, writer::IDC_LOAD_FW);
+            ui::detail::inputClick(*this, writer::IDC_WRITE_FW);
+            return;
+        }
         ui::detail::inputClick(*this, writer::IDC_LOAD_EEP);
         ui::detail::inputClick(*this, writer::IDC_WRITE_EEPROM);
     }
@@ -58,12 +66,14 @@ public:
 private:
     static constexpr int kGo = 99;
     bool run_;
+    bool firmware_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string file = argc > 1 ? argv[1] : "";
+    const bool firmware = argc > 2 && std::string(argv[1]) == "--firmware";
+    const std::string file = firmware ? argv[2] : argc > 1 ? argv[1] : "";
     int qtArgc = 1;
     ui::detail::setDialogThread();
     std::unique_ptr<ui::Frontend> qt = ui::qt::createFrontend(qtArgc, argv);
@@ -86,7 +96,7 @@ int main(int argc, char** argv) {
         writer::DumpDialog dump(std::move(content));
         dump.runModal();
     } else {
-        Demo dlg(!file.empty());
+        Demo dlg(!file.empty(), firmware);
         dlg.runModal();
     }
     ui::detail::setFrontend(nullptr);
