@@ -12,6 +12,7 @@
 #   setup             docs/setup.png            "Driver Install": the Setup/Setup window
 #   tool_panel        docs/tool_panel.png       the console's "Kitbox" panel
 #   kesso             docs/kesso.png            Kesso listing the registry's USB storage entries
+#   peliskar          docs/peliskar.png         Peliskar showing a page written through it
 #
 #   bash scripts/screenshots.sh [SHOT...]       (all of them without arguments)
 #
@@ -19,7 +20,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-all=(console console-menu ornel-no-device ornel-scan-status retirex-marking setup tool_panel kesso)
+all=(console console-menu ornel-no-device ornel-scan-status retirex-marking setup tool_panel kesso peliskar)
 
 # ---- inside the virtual display (the script runs itself under xvfb-run) ----
 if [ "${1:-}" = "--inside" ]; then
@@ -155,6 +156,13 @@ if [ "${1:-}" = "--inside" ]; then
       frame_shot "$w" "$OUT"
       kill "$pid"
       ;;
+    peliskar)
+      Kitbox/Pelisk & pid=$!
+      w=$(window "Peliskar")
+      sleep 1
+      frame_shot "$w" "$OUT"
+      kill "$pid"
+      ;;
   esac
   wait "$pid" 2>/dev/null || true
   kill "$wm" 2>/dev/null || true
@@ -209,6 +217,14 @@ for s in "${shots[@]}"; do
       "$KIT/velk-sim" create demo --profile demo --set "bad=${bad%,}" >/dev/null
       rm -f "$KIT/scan.log"
       (cd "$KIT" && printf 'answer OK\nclick 1008\nwait\nclick 1010\n' | Kitbox/Ornel --script - >/dev/null)
+      ;;
+    peliskar)
+      # Block 0, page 0 of a flash disk, written through Peliskar itself
+      # run from a script.
+      "$KIT/velk-sim" create disk --profile flashdisk >/dev/null
+      data=$(awk 'BEGIN { for (i = 0; i < 512; i++) printf "%02x ", (i * 37 + 11) % 256 }')
+      printf 'text 1023 ff ff ff ff ff ff 00 01\ntext 1001 %s\nanswer OK\nclick 1034\n' "$data" \
+        | "$KIT/Kitbox/Pelisk" --script - >/dev/null
       ;;
   esac
   ok=0

@@ -21,6 +21,25 @@ bool operator==(const Mark& a, const Mark& b) {
 
 }  // namespace ui
 
+namespace ui {
+
+int rowCount(const std::string& text, int wrapColumns) {
+    int rows = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t nl = text.find('\n', start);
+        size_t end = nl == std::string::npos ? text.size() : nl;
+        if (nl != std::string::npos && end > start && text[end - 1] == '\r') --end;
+        const size_t len = end - start;
+        rows += wrapColumns > 0 && len > 0 ? static_cast<int>((len + wrapColumns - 1) / wrapColumns) : 1;
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    return rows;
+}
+
+}  // namespace ui
+
 namespace ui::detail {
 
 Frontend* frontend() { return loop().fe.load(); }
@@ -63,9 +82,7 @@ bool comboEditable(const ControlState& c) {
     return c.kind == Kind::ComboBox && (c.style & CBS_DROPDOWN) && !(c.style & CBS_DROPDOWNLIST);
 }
 
-int lineCount(const std::string& s) {
-    return 1 + static_cast<int>(std::count(s.begin(), s.end(), '\n'));
-}
+int lineCount(const ControlState& c) { return rowCount(c.text, c.wrapColumns); }
 
 void markDirtyLocked(Dialog::Impl& I, size_t index) {
     auto& v = I.dirty.controls;
@@ -214,7 +231,7 @@ void setTextState(ControlState& c, const std::string& s, bool* changed) {
     *changed = c.text != s;
     c.text = s;
     if (c.kind == Kind::Edit) {
-        const int lines = lineCount(s);
+        const int lines = lineCount(c);
         if (c.firstVisibleLine >= lines) c.firstVisibleLine = lines - 1;
     }
 }
@@ -526,7 +543,7 @@ bool inputScroll(Dialog& d, int id, int firstLine) {
         if (it == I.byId.end()) return false;
         ControlState& c = I.ctl[it->second];
         if (c.kind != Kind::Edit || !(c.style & ES_MULTILINE)) return false;
-        line = std::clamp(firstLine, 0, lineCount(c.text) - 1);
+        line = std::clamp(firstLine, 0, lineCount(c) - 1);
         c.firstVisibleLine = line;
         markDirtyLocked(I, c.index);
     }
@@ -574,6 +591,7 @@ Dialog::Dialog(DialogTemplate t) : tmpl_(std::move(t)), impl_(std::make_unique<I
         c.kind = ct.kind;
         c.style = ct.style;
         c.rect = ct.rect;
+        c.wrapColumns = ct.kind == Kind::Edit && (ct.style & ES_MULTILINE) ? std::max(0, ct.wrapColumns) : 0;
         if (!isList(ct.kind) && ct.kind != Kind::ProgressBar) c.text = ct.caption;
         c.enabled = !(ct.style & WS_DISABLED);
         c.visible = !(ct.style & WS_HIDDEN);
@@ -775,8 +793,12 @@ void Dialog::setText(int id, const std::string& s) {
         if (c.kind == Kind::ListBox) return false;
         setTextState(c, s, &changed);
         if (c.kind == Kind::ComboBox && changed) c.curSel = -1;
+        // A multi-line edit shows the text it is given from its first row,
+        // also when the text is the one it holds.
+        bool scrolled = false;
+        if (c.kind == Kind::Edit && (c.style & ES_MULTILINE)) scrolled = std::exchange(c.firstVisibleLine, 0) != 0;
         notify = changed && c.kind == Kind::Edit;
-        return changed;
+        return changed || scrolled;
     });
     if (!notify) return;
     // The edit tells its dialog about the new text, as it does for typing.
@@ -961,7 +983,7 @@ int Dialog::firstVisibleLine(int id) const {
 void Dialog::lineScroll(int id, int lines) {
     change(*this, id, [lines](ControlState& c) {
         if (c.kind != Kind::Edit) return false;
-        const int l = std::clamp(c.firstVisibleLine + lines, 0, lineCount(c.text) - 1);
+        const int l = std::clamp(c.firstVisibleLine + lines, 0, lineCount(c) - 1);
         return std::exchange(c.firstVisibleLine, l) != l;
     });
 }

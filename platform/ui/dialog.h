@@ -75,6 +75,11 @@ struct ControlTemplate {
     std::string caption;       // bitmap: resource name
     DlgRect rect;
     uint32_t style = 0;
+    // Multi-line edits: the box is this many characters wide and its text
+    // wraps into rows of that many characters (a row also ends at a line
+    // break); first visible lines and scrolling count those rows. 0: a row
+    // ends only at a line break.
+    int wrapColumns = 0;
 };
 
 struct DialogTemplate {
@@ -202,7 +207,10 @@ public:
     bool isSelected(int id, int index) const;   // multiple-selection lists
     void setSelected(int id, int index, bool on);
     std::vector<int> selectedItems(int id) const;  // ascending
-    int firstVisibleLine(int id) const;    // multi-line edits
+    // Multi-line edits: the first visible row, and scrolling by rows. A new
+    // text set by the program shows from its first row, as the platform's
+    // edit does; typing keeps the position.
+    int firstVisibleLine(int id) const;
     void lineScroll(int id, int lines);
 
     // ---- timers and messages ----

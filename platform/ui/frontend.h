@@ -65,8 +65,14 @@ struct ControlState {
     int lastAdded = -1;                // lists: index of the item added last (-1: none since the reset)
     unsigned added = 0;                // lists: how many items were ever added (changes with each one)
     unsigned rewritten = 0;            // lists: changes when items go or come anywhere but at the end
-    int firstVisibleLine = 0;          // multi-line edits
+    int firstVisibleLine = 0;          // multi-line edits: first visible row
+    int wrapColumns = 0;               // multi-line edits: row width (template)
 };
+
+// Rows of a multi-line edit's text: one per line, a line longer than
+// wrapColumns characters (its CR LF not counted) taking one row per
+// wrapColumns characters or part of them. Always at least 1.
+int rowCount(const std::string& text, int wrapColumns);
 
 // One retained paint operation of a dialog's client area (pixels).
 struct Mark {
@@ -194,7 +200,11 @@ std::shared_ptr<void> windowData(const Dialog& d);
 bool inputClick(Dialog& d, int id);                  // buttons of every kind
 bool inputText(Dialog& d, int id, const std::string& text);  // edits, editable combos
 bool inputSelect(Dialog& d, int id, int index);      // lists/combos: select + confirm
-bool inputScroll(Dialog& d, int id, int firstVisibleLine);  // multi-line edits
+// Multi-line edits: the box now shows from row firstVisibleLine (clamped to
+// its rows); tells the dialog through onScroll. Front ends call it for every
+// change of the scroll position the user makes: scroll arrows, clicks in the
+// scroll bar, the keyboard, the wheel, and every movement of a dragged thumb.
+bool inputScroll(Dialog& d, int id, int firstVisibleLine);
 void inputClose(Dialog& d);                          // close box / Escape: IDCANCEL
 void inputEnter(Dialog& d);                          // Enter: default button or IDOK
 void inputSysCommand(Dialog& d, int cmd);            // appended system menu item

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <limits>
 
 namespace ui::detail {
 
@@ -368,6 +369,14 @@ void Headless::execute(const std::string& line) {
         if (!i) fail("not an index: " + idx);
         if (!inputSelect(d, id, static_cast<int>(*i)))
             fail("control " + std::to_string(id) + " cannot select item " + idx);
+    } else if (verb == "scroll") {
+        std::string row;
+        const int id = controlAt(d, trim(rest), row);
+        auto r = number(trim(row));
+        if (!r) fail("not a row: " + row);
+        const int64_t clamped = std::clamp<int64_t>(*r, 0, std::numeric_limits<int>::max());
+        if (!inputScroll(d, id, static_cast<int>(clamped)))
+            fail("control " + std::to_string(id) + " cannot scroll (not a multi-line edit)");
     } else if (verb == "advance") {
         auto ms = number(trim(rest));
         if (!ms || *ms < 0) fail("advance takes milliseconds, not " + quote(rest));
@@ -494,6 +503,9 @@ void Headless::expect(Dialog& d, const std::string& rest) {
     } else if (prop == "range") {
         want = trim(want);
         found = std::to_string(c.lo) + ".." + std::to_string(c.hi);
+    } else if (prop == "line") {
+        want = trim(want);
+        found = std::to_string(c.firstVisibleLine);
     } else if (prop == "count") {
         want = trim(want);
         found = std::to_string(c.items.size());

@@ -3,7 +3,9 @@
 
 #include "../dialog.h"
 
+#include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLinearGradient>
 #include <QMimeData>
 #include <QPainter>
@@ -11,6 +13,9 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ui::qtfe {
 
@@ -35,12 +40,20 @@ QValidator::State EditValidator::validate(QString& input, int& pos) const
     return Acceptable;
 }
 
-MultiLineEdit::MultiLineEdit(uint32_t style, QWidget* parent)
-    : QPlainTextEdit(parent), style_(style)
+MultiLineEdit::MultiLineEdit(uint32_t style, QWidget* parent, int wrapColumns)
+    : QPlainTextEdit(parent), style_(style), wrapColumns_(std::max(0, wrapColumns))
 {
-    // One line on the screen per line of text: the model counts text lines
-    // (first visible line, scrolling), so the two must not differ by wrapping.
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The rows on the screen are the rows the model counts (first visible
+    // line, scrolling): one per line of text, or, for a wrapped box, one per
+    // wrapColumns characters. The scroll bar of a plain-text edit counts
+    // rows on the screen.
+    if (wrapColumns_ > 0) {
+        setFont(wrappedEditFont());
+        setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        setWordWrapMode(QTextOption::WrapAnywhere);
+    } else {
+        setLineWrapMode(QPlainTextEdit::NoWrap);
+    }
     setVerticalScrollBarPolicy((style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
@@ -50,6 +63,43 @@ MultiLineEdit::MultiLineEdit(uint32_t style, QWidget* parent)
 int MultiLineEdit::firstVisibleLine() const { return verticalScrollBar()->value(); }
 
 void MultiLineEdit::scrollToLine(int line) { verticalScrollBar()->setValue(line); }
+
+void MultiLineEdit::resizeEvent(QResizeEvent* e)
+{
+    QPlainTextEdit::resizeEvent(e);
+    fitColumns();
+}
+
+void MultiLineEdit::fitColumns()
+{
+    if (wrapColumns_ <= 0) return;
+    // The text area is the viewport less the document margin on each side
+    // and a pixel for the cursor. Make it wrapColumns characters and half a
+    // character wide, so that exactly wrapColumns characters fit in a row
+    // whatever the face's fractional advance; the rest of the box stays
+    // blank on the right.
+    const qreal advance = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
+    const qreal margin = document()->documentMargin();
+    const int want = static_cast<int>(std::ceil(2 * margin + 1 + (wrapColumns_ + 0.5) * advance));
+    const int total = viewport()->width() + viewportMargins().right();
+    const int right = std::max(0, total - want);
+    if (viewportMargins().right() == right) return;
+    const QSize old = viewport()->size();
+    setViewportMargins(0, 0, right, 0);
+    // The narrower text area is laid out at once (the viewport's own resize
+    // does not reach the edit while it is hidden).
+    QResizeEvent narrowed(viewport()->size(), old);
+    QPlainTextEdit::resizeEvent(&narrowed);
+}
+
+QFont wrappedEditFont()
+{
+    QFont f(QStringLiteral("Courier New"));
+    f.setStyleHint(QFont::TypeWriter);
+    f.setFixedPitch(true);
+    f.setPixelSize(11);
+    return f;
+}
 
 void MultiLineEdit::insertFiltered(const QString& s)
 {

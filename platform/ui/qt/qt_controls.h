@@ -45,22 +45,33 @@ private:
 };
 
 // Multi-line edit: filters typed and pasted text like the single-line edit,
-// keeps the text limit, and reports its first visible line.
+// keeps the text limit, and reports its first visible line (row). With
+// wrapColumns > 0 the text wraps into rows of exactly that many characters,
+// as the model counts them: a fixed-pitch face, wrapping anywhere, and a
+// text area as wide as that many characters.
 class MultiLineEdit : public QPlainTextEdit {
 public:
-    MultiLineEdit(uint32_t style, QWidget* parent);
+    MultiLineEdit(uint32_t style, QWidget* parent, int wrapColumns = 0);
     void setLimit(int chars) { limit_ = chars; }
     int firstVisibleLine() const;
     void scrollToLine(int line);
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void insertFromMimeData(const QMimeData* source) override;
+    void resizeEvent(QResizeEvent* e) override;
 private:
     // Inserts s at the cursor after filtering and cutting it at the limit.
     void insertFiltered(const QString& s);
+    // Narrows the text area to wrapColumns characters of the face.
+    void fitColumns();
     uint32_t style_;
     int limit_ = 0;
+    int wrapColumns_ = 0;
 };
+
+// The fixed-pitch face of wrapped multi-line edits: every wrapped edit of a
+// dialog uses the same one, so boxes side by side keep their rows level.
+QFont wrappedEditFont();
 
 // List box that shows whole rows only: rows of a fixed height, and the part
 // of the box below the last whole row kept out of the view (the platform

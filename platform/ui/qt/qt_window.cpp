@@ -212,12 +212,19 @@ QWidget* DialogWindow::makeControl(const ControlState& c, size_t index)
     }
     case Kind::Edit: {
         if (c.style & ES_MULTILINE) {
-            auto* m = new MultiLineEdit(c.style, this);
+            auto* m = new MultiLineEdit(c.style, this, c.wrapColumns);
             connect(m, &QPlainTextEdit::textChanged, this, [this, index, m] {
                 if (!updating_) onTextEdited(index, m->toPlainText());
             });
-            connect(m->verticalScrollBar(), &QScrollBar::valueChanged, this,
-                    [this, index](int v) { if (!updating_) onScrolled(index, v); });
+            // Every change of the first visible row goes to the model: the
+            // scroll bar tells of its arrows and its dragged thumb, but the
+            // edit moves the bar with its signals blocked when it scrolls by
+            // itself (keyboard, a click beside the thumb, typing);
+            // then the scroll of its viewport tells.
+            auto scrolled = [this, index, m] { if (!updating_) onScrolled(index, m->firstVisibleLine()); };
+            connect(m->verticalScrollBar(), &QScrollBar::valueChanged, this, scrolled);
+            connect(m, &QPlainTextEdit::updateRequest, this,
+                    [scrolled](const QRect&, int dy) { if (dy != 0) scrolled(); });
             if (c.style & ES_READONLY) {
                 QPalette p = m->palette();
                 p.setColor(QPalette::Base, qc(kButtonFace));
@@ -689,6 +696,8 @@ void DialogWindow::onListSelection(size_t index)
 void DialogWindow::onScrolled(size_t index, int firstLine)
 {
     if (!dialog_ || index >= entries_.size() || entries_[index].id < 0) return;
+    // One scroll may be told twice (bar and viewport): the dialog hears of changes.
+    if (auto now = detail::control(*dialog_, index); now && now->firstVisibleLine == firstLine) return;
     InputScope scope;
     detail::inputScroll(*dialog_, entries_[index].id, firstLine);
 }

@@ -252,3 +252,51 @@ TEST(Model, WithoutAFrontEndNothingBlocks) {
 }
 
 }  // namespace
+
+TEST(Model, RowsOfMultiLineEditsCountWrappedLines) {
+    EXPECT_EQ(rowCount("", 0), 1);
+    EXPECT_EQ(rowCount("", 48), 1);
+    EXPECT_EQ(rowCount("a\r\nb\r\n", 0), 3);
+    EXPECT_EQ(rowCount(std::string(1000, 'x'), 0), 1);
+    EXPECT_EQ(rowCount(std::string(48 * 32, 'x'), 48), 32);
+    EXPECT_EQ(rowCount(std::string(48 * 32 + 1, 'x'), 48), 33);
+    // A line end is not a character of its row; an empty line is a row.
+    EXPECT_EQ(rowCount(std::string(48, 'x') + "\r\n" + std::string(49, 'y'), 48), 3);
+    EXPECT_EQ(rowCount("0x0000h0x0010h0x0020h", 7), 3);
+    EXPECT_EQ(rowCount("\r\n\r\n", 7), 3);
+}
+
+TEST(Model, WrappedEditsScrollByRowsAndANewTextShowsFromTheTop) {
+    DialogTemplate t;
+    t.caption = "Rows";
+    t.controls = {{50, Kind::Edit, "", {0, 0, 100, 40}, ES_MULTILINE | WS_VSCROLL, 48},
+                  {51, Kind::Edit, "", {0, 0, 10, 10}, 0, 48}};
+    class Rows : public Dialog {
+    public:
+        using Dialog::Dialog;
+        std::vector<int> scrolled;
+        void onScroll(int, int first) override { scrolled.push_back(first); }
+    } d(t);
+    const std::string page(48 * 32, 'f');   // one line of text, 32 rows
+    d.setText(50, page);
+    ASSERT_TRUE(detail::inputScroll(d, 50, 10));
+    EXPECT_EQ(d.firstVisibleLine(50), 10);
+    ASSERT_TRUE(detail::inputScroll(d, 50, 500));
+    EXPECT_EQ(d.firstVisibleLine(50), 31);
+    EXPECT_EQ(d.scrolled, (std::vector<int>{10, 31}));
+    d.lineScroll(50, -5);
+    EXPECT_EQ(d.firstVisibleLine(50), 26);
+    // Typing keeps the position (while the rows last).
+    ASSERT_TRUE(detail::inputText(d, 50, page.substr(0, 48 * 30)));
+    EXPECT_EQ(d.firstVisibleLine(50), 26);
+    ASSERT_TRUE(detail::inputText(d, 50, page.substr(0, 48 * 3)));
+    EXPECT_EQ(d.firstVisibleLine(50), 2);
+    // The program's new text shows from its first row, also the same text.
+    d.setText(50, page);
+    ASSERT_TRUE(detail::inputScroll(d, 50, 7));
+    d.setText(50, page);
+    EXPECT_EQ(d.firstVisibleLine(50), 0);
+    // Only multi-line edits scroll; a single-line edit has no rows to wrap.
+    EXPECT_FALSE(detail::inputScroll(d, 51, 1));
+    EXPECT_EQ(detail::snapshot(d)[1].wrapColumns, 0);
+}

@@ -367,6 +367,39 @@ TEST(ScriptHarness, RunsADialogOfTheTestFromAScript) {
               "dialog \"Counter\" opened\nfailed at line 1: expect 10 text: expected \"1\", found \"0\"\n");
 }
 
+TEST(ScriptHarness, ScrollMovesAMultiLineEditByItsRowsAndTellsTheDialog) {
+    class Rows : public ui::Dialog {
+    public:
+        Rows()
+            : Dialog(ui::DialogTemplate{303, "Rows", 100, 60, true,
+                                        {{20, ui::Kind::Edit, "", {5, 5, 60, 40}, ui::ES_MULTILINE | ui::WS_VSCROLL, 4},
+                                         {21, ui::Kind::Static, "", {70, 5, 20, 10}, 0},
+                                         {22, ui::Kind::PushButton, "Again", {70, 20, 20, 14}, 0}}}) {}
+        bool onInitDialog() override {
+            setText(20, "abcdefghijklmnopqrs");   // 5 rows of 4 characters
+            return true;
+        }
+        void onScroll(int id, int first) override { setText(21, std::to_string(id) + ":" + std::to_string(first)); }
+        void onCommand(int id) override {
+            if (id == 22) setText(20, text(20));
+            else Dialog::onCommand(id);
+        }
+    };
+    auto body = [] {
+        Rows r;
+        r.runModal();
+    };
+    auto r = ui::scripting::runScript(
+        "expect 20 line 0\nscroll 20 2\nexpect 20 line 2\nexpect 21 text 20:2\n"
+        "scroll 20 99\nexpect 20 line 4\nexpect 21 text 20:4\n"
+        "click 22\nexpect 20 line 0\n"
+        "scroll 21 1\n",
+        {"Rows", "rows"}, body);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.transcript.find("failed at line 10: control 21 cannot scroll (not a multi-line edit)"), std::string::npos)
+        << r.transcript;
+}
+
 // Captions as an operator reads them: buttons, check boxes and radio buttons
 // by their own caption, edits and lists by the label before them.
 class Captioned : public ui::Dialog {

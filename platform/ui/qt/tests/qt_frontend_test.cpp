@@ -24,6 +24,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
@@ -387,6 +390,92 @@ TEST_F(QtFrontendTest, MultiLineEditScrollsTogetherWithTheModel)
         EXPECT_EQ(d.lines.back(), 30);
         QCoreApplication::processEvents();
         EXPECT_EQ(edit->verticalScrollBar()->value(), 30);  // the refresh that follows keeps it there
+        p.endDialog(IDOK);
+    });
+}
+
+TEST_F(QtFrontendTest, WrappedEditsShowTheModelsRowsAndEveryUserScrollReachesTheDialog)
+{
+    // A data box of 48 characters per row with a 7-character column beside
+    // it, as a hex viewer lays them out.
+    DialogTemplate t;
+    t.caption = "Rows";
+    t.cx = 301;
+    t.cy = 200;
+    t.controls = {{30, Kind::Edit, "", {7, 7, 44, 150}, ES_MULTILINE | ES_READONLY, 7},
+                  {31, Kind::Edit, "", {53, 7, 241, 150}, ES_MULTILINE | WS_VSCROLL, 48}};
+    class Rows : public Probe {
+    public:
+        using Probe::Probe;
+        std::vector<int> lines;
+        void onScroll(int id, int first) override { if (id == 31) lines.push_back(first); }
+    };
+    Rows d(t);
+    std::string data, labels;
+    for (int r = 0; r < 32; ++r) {
+        for (int b = 0; b < 16; ++b) data += std::string(1, "0123456789abcdef"[r % 16]) + "f ";
+        char l[8];
+        std::snprintf(l, sizeof l, "0x%04xh", r * 16);
+        labels += l;
+    }
+    // The texts are there when the window is built.
+    d.init = [&](Probe& p) {
+        p.setText(30, labels);
+        p.setText(31, data);
+    };
+    runWith(d, [&d](Probe& p) {
+        auto* col = p.widget<QPlainTextEdit>(30);
+        auto* box = p.widget<QPlainTextEdit>(31);
+        ASSERT_TRUE(col && box);
+        ASSERT_TRUE(waitFor([&] { return box->document()->lineCount() == 32 && col->document()->lineCount() == 32; }))
+            << box->document()->lineCount() << " rows of data, " << col->document()->lineCount() << " labels";
+        // Exactly 48 and 7 characters per row; the two boxes' rows are level.
+        QTextLayout* dl = box->document()->firstBlock().layout();
+        QTextLayout* cl = col->document()->firstBlock().layout();
+        ASSERT_GE(dl->lineCount(), 2);
+        EXPECT_EQ(dl->lineAt(0).textLength(), 48);
+        EXPECT_EQ(dl->lineAt(1).textStart(), 48);
+        EXPECT_EQ(cl->lineAt(1).textStart(), 7);
+        EXPECT_EQ(dl->lineAt(1).y(), cl->lineAt(1).y());
+        EXPECT_EQ(box->font(), col->font());
+
+        // The user scrolls in each of the ways a scroll bar and the keyboard
+        // allow; the model and the dialog follow every change.
+        QScrollBar* bar = box->verticalScrollBar();
+        ASSERT_GT(bar->maximum(), 5);
+        auto follows = [&](int want) {
+            EXPECT_EQ(bar->value(), want);
+            EXPECT_EQ(p.firstVisibleLine(31), want);
+            ASSERT_FALSE(d.lines.empty());
+            EXPECT_EQ(d.lines.back(), want);
+        };
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);   // the arrow
+        follows(1);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);     // a click under the thumb
+        EXPECT_GT(bar->value(), 1);
+        follows(bar->value());
+        bar->setSliderDown(true);                                   // dragging the thumb
+        const size_t before = d.lines.size();
+        bar->setSliderPosition(3);
+        follows(3);
+        bar->setSliderPosition(4);
+        follows(4);
+        bar->setSliderDown(false);
+        EXPECT_GE(d.lines.size(), before + 2) << "every movement of the thumb is told";
+        box->setFocus();
+        box->moveCursor(QTextCursor::Start);
+        QTest::keyClick(box, Qt::Key_End, Qt::ControlModifier);    // the keyboard
+        follows(bar->maximum());
+        QTest::keyClick(box, Qt::Key_Home, Qt::ControlModifier);
+        follows(0);
+        QWheelEvent wheel(QPointF(10, 10), QPointF(box->viewport()->mapToGlobal(QPoint(10, 10))), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(box->viewport(), &wheel);      // the wheel
+        EXPECT_GT(bar->value(), 0);
+        follows(bar->value());
+        const size_t told = d.lines.size();
+        bar->setValue(bar->value());                                // no change: nothing told
+        EXPECT_EQ(d.lines.size(), told);
         p.endDialog(IDOK);
     });
 }
