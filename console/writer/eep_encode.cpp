@@ -43,6 +43,17 @@ std::vector<std::string> splitNames(std::string_view text, std::string_view sepa
     return names;
 }
 
+size_t textLimit(Tag tag) {
+    switch (tag) {
+    case Tag::InquiryVendor:
+    case Tag::InquiryProduct:
+    case Tag::CardStr:
+        return std::string_view::npos;
+    default:
+        return kMaxStringChars;
+    }
+}
+
 EncodedString encodeString(Tag tag, std::string_view text) {
     EncodedString e;
     switch (tag) {

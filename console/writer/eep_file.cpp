@@ -158,7 +158,7 @@ void stringSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string
         r.messages.push_back(kStringDefineError);
         return;
     }
-    std::string_view text = line.substr(run->begin, std::min(run->length, kMaxStringChars));
+    std::string_view text = line.substr(run->begin, std::min(run->length, textLimit(tag)));
     std::string replaced;
     if (tag == Tag::SerialStr && req.serialLine) {
         // The serial mode's text stands in for the file's.
@@ -169,7 +169,7 @@ void stringSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string
             r.messages.push_back(kStringDefineError);
             return;
         }
-        text = rline.substr(rrun->begin, std::min(rrun->length, kMaxStringChars));
+        text = rline.substr(rrun->begin, std::min(rrun->length, textLimit(tag)));
     }
     if (tag == Tag::SerialStr) {
         const SerialFlags flags = serialFlags(text);

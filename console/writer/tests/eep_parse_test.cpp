@@ -124,6 +124,30 @@ TEST(EepStringEncoding, DescriptorsPackedInquiriesAndCardNames) {
     EXPECT_EQ(mixed.update.cardNames[0], "MSPRO;SD XD");
 }
 
+// Regression: every string text was cut at 64 characters before it was
+// encoded, so a card text of ten names over more than 64 characters packed
+// only eight of them.
+TEST(EepStringEncoding, TenCardNamesOverMoreThan64CharactersAllPack) {
+    const std::string text =
+        "CompactFlash,SmartMedia,SecureDigital,MemoryStick,xD-Picture,MultiMediaCard,MSPro,MiniSD,MicroSD,MSDuo";
+    ASSERT_GT(text.size(), 64u);
+    const ParseResult r = parse(sectionFile("[Card-STR]", "\"" + text + "\" # names"));
+    EXPECT_TRUE(r.loaded);
+    EXPECT_EQ(r.wordCount, 7 + 20);
+    expectPacked(r.image, 7, "CompSmarSecuMemoxD-PMultMSPrMiniMicrMSDu");
+    EXPECT_EQ(r.strings.cardNames,
+              (std::vector<std::string>{"Compact", "SmartMe", "SecureD", "MemoryS", "xD-Pict", "MultiMe", "MSPro",
+                                        "MiniSD"}));
+    EXPECT_EQ(r.update.cardNames, (std::array<std::string, 5>{"CompactFlash", "SmartMedia", "SecureDigital",
+                                                              "MemoryStick", "xD-Picture"}));
+    // Inquiry texts are clipped at their own sizes, with their message, and
+    // the descriptor strings still at the 64 characters of the device's fields.
+    const ParseResult inquiry = parse(sectionFile("[INQ-P]", "\"" + std::string(70, 'P') + "\""));
+    EXPECT_EQ(inquiry.messages.size(), 1u);
+    EXPECT_EQ(inquiry.strings.inquiryProduct, std::string(16, 'P'));
+    EXPECT_EQ(parse(sectionFile("[V-STR]", "\"" + std::string(70, 'V') + "\"")).strings.vendor, std::string(64, 'V'));
+}
+
 TEST(EepStringEncoding, PositionBytesKeepTheOtherByte) {
     const ParseResult r = parse(bodyFile({"0000", "0000", "0000", "AAAA", "AAAA", "AAAA", "AAAA",
                                           "[V-STR]", "\"A\"", "[P-STR]", "\"B\"", "[S-STR]", "\"1\"",
