@@ -102,6 +102,34 @@ EncodedString encodeString(Tag tag, std::string_view text) {
     return e;
 }
 
+size_t encodedWordCount(Tag tag, std::string_view text) {
+    switch (tag) {
+    case Tag::VendorStr:
+    case Tag::ProductStr:
+    case Tag::InterfaceStr:
+        return text.size() + (text.size() % 4 == 3 ? 1 : 0) + 1;
+    case Tag::SerialStr:
+        return text.size() + 1;
+    case Tag::InquiryVendor:
+        return 4;
+    case Tag::InquiryProduct:
+        return 8;
+    case Tag::CardStr: {
+        // Two words for each of at most 10 names, as splitNames counts them.
+        size_t names = 0;
+        bool inName = false;
+        for (char c : text) {
+            const bool separator = c == ';' || c == ',' || c == ' ';
+            if (!separator && !inName && ++names == 10) break;
+            inName = !separator;
+        }
+        return 2 * names;
+    }
+    default:
+        return 0;
+    }
+}
+
 void applyChecksum(Image& image, uint16_t index) {
     unsigned sum = 0xAA + lo(image[index]);
     for (unsigned k = 0; k < index; ++k) sum += lo(image[k]) + hi(image[k]);

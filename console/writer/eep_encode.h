@@ -40,6 +40,9 @@ struct EncodedString {
 // names of 4 characters each. Characters are taken as bytes (00h-FFh).
 EncodedString encodeString(Tag tag, std::string_view text);
 
+// The number of words encodeString(tag, text) gives, found without encoding.
+size_t encodedWordCount(Tag tag, std::string_view text);
+
 // Splits at any of the separator characters, skipping empty names, and keeps
 // at most maxNames names of at most maxChars characters each.
 std::vector<std::string> splitNames(std::string_view text, std::string_view separators,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "eep_encode.h"
 #include "eep_file.h"
 #include "eep_test_files.h"
 
@@ -146,6 +149,23 @@ TEST(EepStringEncoding, TenCardNamesOverMoreThan64CharactersAllPack) {
     EXPECT_EQ(inquiry.messages.size(), 1u);
     EXPECT_EQ(inquiry.strings.inquiryProduct, std::string(16, 'P'));
     EXPECT_EQ(parse(sectionFile("[V-STR]", "\"" + std::string(70, 'V') + "\"")).strings.vendor, std::string(64, 'V'));
+}
+
+// The writers follow the layout by counting words; a count that differed from
+// the encoding would overwrite the wrong data lines.
+TEST(EepStringEncoding, WordCountWithoutEncodingAgreesWithTheEncoding) {
+    const unsigned seed = std::random_device{}();
+    std::printf("seed %u\n", seed);
+    std::mt19937 rng(seed);
+    const std::string alphabet = "AB1 ,;#\"\xE4";
+    for (int n = 0; n < 2000; ++n) {
+        std::string text(rng() % 70, ' ');
+        for (char& c : text) c = alphabet[rng() % alphabet.size()];
+        for (Tag tag : {Tag::VendorStr, Tag::ProductStr, Tag::SerialStr, Tag::InterfaceStr, Tag::InquiryVendor,
+                        Tag::InquiryProduct, Tag::CardStr})
+            ASSERT_EQ(encodedWordCount(tag, text), encodeString(tag, text).words.size())
+                << "seed " << seed << " tag " << int(tag) << " text " << text;
+    }
 }
 
 TEST(EepStringEncoding, PositionBytesKeepTheOtherByte) {
