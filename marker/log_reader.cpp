@@ -1,16 +1,37 @@
 #include "log_reader.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace marker {
 
 // ---- LineReader -------------------------------------------------------------
 
 bool LineReader::fill() {
-    if (inMemory_ || !file_) return false;
-    len_ = std::fread(buf_.data(), 1, buf_.size(), file_);
+    if (inMemory_ || !file_ || remaining_ == 0) return false;
+    len_ = std::fread(buf_.data(), 1, static_cast<size_t>(std::min<uint64_t>(buf_.size(), remaining_)), file_);
+    remaining_ -= len_;
     pos_ = 0;
     return len_ > 0;
+}
+
+std::FILE* openLogFile(const std::string& path, uint64_t& size) {
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    std::FILE* f = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return nullptr;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return f;
 }
 
 int LineReader::get() {

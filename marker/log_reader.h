@@ -34,7 +34,10 @@ inline constexpr size_t kMaxLinePiece = 254;
 // piece keeps its LF when it ends the line; the text stops at a NUL byte.
 class LineReader {
 public:
-    explicit LineReader(std::FILE* file) : file_(file), buf_(64 * 1024) {}
+    // Reads at most `limit` bytes of the file: the size the log had when it
+    // was opened, so a log that keeps growing still ends.
+    explicit LineReader(std::FILE* file, uint64_t limit = UINT64_MAX)
+        : file_(file), remaining_(limit), buf_(64 * 1024) {}
     explicit LineReader(std::string_view bytes) : mem_(bytes), inMemory_(true) {}
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -48,11 +51,18 @@ private:
     bool fill();
 
     std::FILE* file_ = nullptr;
+    uint64_t remaining_ = 0;
     std::string_view mem_;
     bool inMemory_ = false;
     std::vector<char> buf_;   // file reads only
     size_t pos_ = 0, len_ = 0;
 };
+
+// Opens a scan log for reading. Only a regular file (or a link to one)
+// opens: a FIFO, a device such as /dev/zero or a folder would never end or
+// holds no lines, so it counts as a log that cannot be opened. `size` is the
+// file's size at the time it was opened.
+std::FILE* openLogFile(const std::string& path, uint64_t& size);
 
 // A block the log reports bad: where it is, and the two lines to list.
 struct BadBlock {
