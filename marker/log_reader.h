@@ -42,12 +42,14 @@ public:
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // The next piece, or nothing at the end of the input.
+    // The next piece into `out` (its room is reused, so reading allocates
+    // nothing once the buffers have grown); false at the end of the input.
+    bool next(std::string& out);
+    // The same, as a value: nothing at the end of the input.
     std::optional<std::string> next();
 
 private:
-    int get();    // next byte, or -1 at the end
-    int peek();
+    int peek();   // the next byte without taking it, -1 at the end
     bool fill();
 
     std::FILE* file_ = nullptr;
@@ -91,10 +93,14 @@ public:
     std::optional<BadBlock> next();
 
 private:
-    std::optional<std::string> nextLine();
+    bool nextLine(std::string& out);
 
     LineReader& lines_;
-    std::optional<std::string> pushedBack_;
+    // The two line buffers: the current block line and the look-ahead line
+    // (which holds the next record's block line when the look-ahead ends
+    // there).
+    std::string line_, ahead_;
+    bool pushedBack_ = false;
 };
 
 }  // namespace marker
