@@ -319,7 +319,7 @@ TEST_F(EepSessionTest, BlankLinesAfterEndCostNoMemoryToLoadSaveOrWriteBack) {
     std::printf("peak memory growth over load, write-back and save of a %zu MiB file: %ld KiB\n",
                 kTail >> 20, growth);
     ASSERT_GE(growth, 0);
-    EXPECT_LT(growth, 8 * 1024);
+    EXPECT_LT(growth, 16 * 1024);   // whole-file reading took some 30 times the file
     // Both writers kept every line after "[END]".
     const std::string written = dir.read("tail.eep"), saved = dir.read("copy.eep");
     EXPECT_EQ(written.size(), readerFile().size() + kTail);
