@@ -83,7 +83,9 @@ void MarkerDialog::openFile() {
     while (std::optional<BadBlock> bad = reader.next()) {
         if (device) device->markBad(bad->chip, bad->block);
         addString(IDC_BLOCK_LIST, bad->blockLine);
+        if (mark) updateWindow();   // marking takes a while: each block shows as it is done
         addString(IDC_BLOCK_LIST, bad->statusLine);
+        if (mark) updateWindow();
     }
     std::fclose(f);
 

@@ -40,14 +40,16 @@ ui::DialogTemplate scanDialogTemplate() {
     t.cx = 206;
     t.cy = 96;
     t.systemMenu = false;
+    // In the order the scanner lists its controls, which is the order the
+    // Tab key visits them: the buttons first, then the options.
     t.controls = {
-        {-1, Kind::GroupBox, "Scan Option", {7, 7, 128, 46}, 0},
-        {IDC_ERASE_ALL, Kind::AutoCheckBox, "Erase all physical blocks", {14, 20, 114, 10}, ui::WS_GROUP},
-        {IDC_ERASE_GOOD, Kind::AutoCheckBox, "Erase all good blocks", {14, 35, 114, 10}, 0},
         {IDC_SCAN, Kind::PushButton, "&Scan", {144, 11, 55, 14}, ui::WS_GROUP},
         {IDC_CLOSE, Kind::PushButton, "Close", {144, 33, 55, 14}, 0},
+        {IDC_ERASE_ALL, Kind::AutoCheckBox, "Erase all physical blocks", {14, 20, 114, 10}, ui::WS_GROUP},
+        {IDC_ERASE_GOOD, Kind::AutoCheckBox, "Erase all good blocks", {14, 35, 114, 10}, 0},
         {IDC_STATUS, Kind::Static, "Scanning Flash ....", {7, 60, 192, 9}, ui::WS_HIDDEN},
         {IDC_PROGRESS, Kind::ProgressBar, "", {7, 73, 192, 14}, 0},
+        {-1, Kind::GroupBox, "Scan Option", {7, 7, 128, 46}, 0},
     };
     return t;
 }

@@ -33,9 +33,18 @@ cmake --build build --target kit -j"$(nproc)"
 kit="$root/kit-out"
 cmake --install build --prefix "$kit" >/dev/null
 
-# The default device, unless the bus already has one.
-# (velk-sim list prints a heading line, then one line per device.)
-if [ -z "$("$kit/velk-sim" list | tail -n +2)" ]; then
+# The default device, unless the bus already has one that works.
+# (velk-sim list prints a heading line, then one line per device; a damaged
+# device says "damaged: ..." and serves no program.)
+devices=$("$kit/velk-sim" list | tail -n +2)
+working=$(grep -v -e "damaged:" -e '^$' <<<"$devices" || true)
+if [ -n "$devices" ] && [ -z "$working" ]; then
+  echo "The simulated bus holds only damaged devices:" >&2
+  echo "$devices" >&2
+fi
+if [ -z "$working" ]; then
+  # A damaged "demo" is the one this script made: it is made afresh.
+  if grep -q "^demo .*damaged:" <<<"$devices"; then "$kit/velk-sim" remove demo; fi
   "$kit/velk-sim" create demo --profile flashdisk --set timing=realistic
   echo "Created the simulated flash disk \"demo\" ($kit/velk-sim show demo)."
 fi
@@ -85,8 +94,14 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
       win=$parent
     done
     geo=$(xwininfo -id "$win" | awk "/Absolute upper-left X/{x=\$4} /Absolute upper-left Y/{y=\$4} /Width:/{w=\$2} /Height:/{h=\$2} END{print w \"x\" h \"+\" x \"+\" y}")
-    xwd -silent -root -out "$tmp" 2>/dev/null
-    convert "xwd:$tmp" -crop "$geo" +repage "$SHOT"
+    case "$geo" in
+      [0-9]*x[0-9]*+*+*) ;;
+      *) echo "could not find the frame of the console window (is xwininfo installed?)" >&2; got=0 ;;
+    esac
+    if [ "$got" = 1 ]; then
+      xwd -silent -root -out "$tmp" 2>/dev/null
+      convert "xwd:$tmp" -crop "$geo" +repage "$SHOT"
+    fi
   fi
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null

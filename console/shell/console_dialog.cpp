@@ -1,8 +1,12 @@
 #include "console_dialog.h"
 
+#include "console/production/format_dialog.h"
+#include "console/production/reader_test_dialog.h"
 #include "console/shell/resources.h"
+#include "console/shell/tool_panel_dialog.h"
 #include "console/shell/usb_walk.h"
 #include "console/shell/version_text.h"
+#include "console/writer/flash_writer_dialog.h"
 
 namespace console {
 
@@ -137,10 +141,34 @@ void ConsoleDialog::onCommand(int id)
     }
 }
 
+void ConsoleDialog::runReadWriteTestDialog()
+{
+    production::ReaderTestDialog dlg;
+    dlg.runModal();
+}
+
+void ConsoleDialog::runFormatDialog()
+{
+    production::FormatDialog dlg;
+    dlg.runModal();
+}
+
 void ConsoleDialog::onSysCommand(int cmd)
 {
     if (cmd == IDM_ABOUTBOX)
         runAboutBox();
+}
+
+void ConsoleDialog::runWriterDialog()
+{
+    writer::FlashWriterDialog writer;
+    writer.runModal();
+}
+
+void ConsoleDialog::runToolPanelDialog()
+{
+    ToolPanelDialog panel;
+    panel.runModal();
 }
 
 void ConsoleDialog::runAboutBox()

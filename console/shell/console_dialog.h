@@ -38,10 +38,10 @@ public:
 protected:
     // The dialogs the device buttons open. Each creates its own device list
     // while it runs; until they exist the buttons open nothing.
-    virtual void runWriterDialog() {}
-    virtual void runReadWriteTestDialog() {}
-    virtual void runFormatDialog() {}
-    virtual void runToolPanelDialog() {}
+    virtual void runWriterDialog();
+    virtual void runReadWriteTestDialog();
+    virtual void runFormatDialog();
+    virtual void runToolPanelDialog();
     virtual void runAboutBox();
 
     // The platform services behind the console's decisions, replaceable so

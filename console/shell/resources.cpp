@@ -57,10 +57,10 @@ ui::DialogTemplate consoleTemplate()
     t.systemMenu = true;
 
     // Top band: the banner bitmap at the left, the two buttons that need no
-    // frame at the right.
+    // frame at the right. The controls come in the order the console lists
+    // them, which is the order the Tab key visits them: "E&xit" last.
     t.controls.push_back({-1, Kind::Bitmap, std::to_string(IDB_BANNER), {7, 7, 150, 26}, 0});
     t.controls.push_back({IDC_README, Kind::PushButton, "Read Me first", {208, 12, 70, 14}, 0});
-    t.controls.push_back({IDC_EXIT, Kind::PushButton, "E&xit", {282, 12, 70, 14}, 0});
 
     // One row per framed command: the frame says what the button does.
     struct Row { int id; const char* button; const char* frame; };
@@ -78,6 +78,7 @@ ui::DialogTemplate consoleTemplate()
         t.controls.push_back({r.id, Kind::PushButton, r.button, {282, y + 4, 70, 14}, 0});
         y += 24;
     }
+    t.controls.push_back({IDC_EXIT, Kind::PushButton, "E&xit", {282, 12, 70, 14}, 0});
     return t;
 }
 

@@ -134,7 +134,9 @@ bool EepSession::writeSerialBack(const std::string& serial) {
 SaveResult EepSession::saveAs(const std::string& target, uint8_t deviceClass, const FieldTexts& fields) {
     SaveResult out;
     if (target.empty()) return out;
-    if (auto m = checkIconSetting(deviceClass, fields)) {
+    // The icon-setting check is about a card reader's drive icons; other
+    // classes have none, and the check would refuse every save of theirs.
+    if (auto m = isCardReader(deviceClass) ? checkIconSetting(deviceClass, fields) : std::nullopt) {
         out.messages.push_back(*m);
         return out;
     }

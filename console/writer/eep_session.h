@@ -75,7 +75,8 @@ public:
     HandOffResult handOff(const SerialSettings& serial);
 
     // "Save to eep file" to `target` (empty = cancelled), from the loaded file
-    // and the dialog's field texts.
+    // and the dialog's field texts. The icon-setting check runs for card
+    // readers (10h-1Fh) only.
     SaveResult saveAs(const std::string& target, uint8_t deviceClass, const FieldTexts& fields);
 
     // The serial write-back: the loaded file's serial line takes `serial`.

@@ -1,7 +1,8 @@
 // os.h - the operating-system services the programs use, in the platform's
 // terms: device-change registration, setup classes and device information
 // sets (with the device tree's child links), the shell, top-level windows by
-// title, the current directory and file version resources.
+// title, the device registry, the current directory and file version
+// resources.
 //
 // On this platform they are backed by the simulated USB bus (velk_sim.h), the
 // file-backed registry (regstore.h), xdg-open / spawn, and a per-user runtime
@@ -63,6 +64,33 @@ private:
 
 // First child of a device node in the device tree (configuration manager).
 std::optional<DevInst> firstChild(DevInst dev);
+
+// ---- registry ------------------------------------------------------------------------
+
+// A key of the platform's device registry (the local machine's keys, such as
+// "SYSTEM\\CurrentControlSet\\Enum\\USB"), opened for reading. Key and value
+// names compare without regard to case, as on the platform.
+class RegistryKey {
+public:
+    // Nothing when there is no such key.
+    static std::optional<RegistryKey> open(const std::string& path);
+    // A subkey of this key (a name or a relative path); nothing when there
+    // is none. The same key as open(path() + "\\" + name), found without
+    // looking the whole path up again.
+    std::optional<RegistryKey> openSubkey(const std::string& name) const;
+    const std::string& path() const { return path_; }
+    // The name of subkey `index` in the registry's order; nothing past the
+    // end. The subkeys are read once, at the first call, so enumerating a key
+    // of thousands of subkeys by index costs one read of the key.
+    std::optional<std::string> subkeyName(size_t index) const;
+    // A string value, whole; nothing when it is missing or not a string.
+    std::optional<std::string> stringValue(const std::string& name) const;
+
+private:
+    std::string folder_;  // where the registry keeps the key
+    std::string path_;
+    mutable std::optional<std::vector<std::string>> subkeys_;
+};
 
 // ---- shell ---------------------------------------------------------------------------
 

@@ -361,6 +361,8 @@ std::vector<std::string> Store::subkeys(const std::string& keyPath) const {
     return names;
 }
 
+std::optional<fs::path> Store::keyFolder(const std::string& keyPath) const { return resolve(root_, keyPath); }
+
 std::optional<Value> Store::value(const std::string& keyPath, const std::string& name) const {
     auto dir = resolve(root_, keyPath);
     if (!dir) return std::nullopt;

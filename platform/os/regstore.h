@@ -37,6 +37,10 @@ public:
     // Direct subkeys of keyPath by name; empty when the key is missing.
     std::vector<std::string> subkeys(const std::string& keyPath) const;
     std::optional<Value> value(const std::string& keyPath, const std::string& name) const;
+    // The folder that holds the key; nothing when there is no such key. A
+    // Store made on it reads the key as its root (path ""), so a reader that
+    // keeps a key open does not look its path up again for every read.
+    std::optional<std::filesystem::path> keyFolder(const std::string& keyPath) const;
 
     bool createKey(const std::string& keyPath);  // with all missing parents
     bool setValue(const std::string& keyPath, const std::string& name, const Value& v);

@@ -110,6 +110,21 @@ void blockLocked(std::unique_lock<std::mutex>& lk, const std::function<bool()>& 
     L.waiters.remove(&w);
 }
 
+void dialogNapLocked(std::unique_lock<std::mutex>& lk, int64_t deadline) {
+    Loop& L = loop();
+    static int64_t lastPainted = 0;  // dialog thread only
+    int64_t until = realNow() + kKeepPaintedMs;
+    if (deadline >= 0 && deadline < until) until = deadline;
+    L.cv.wait_until(lk, realPoint(until));
+    const int64_t now = realNow();
+    if (now - lastPainted >= kKeepPaintedMs) {
+        lastPainted = now;
+        lk.unlock();
+        keepWindowsPainted();
+        lk.lock();
+    }
+}
+
 void settleLocked(std::unique_lock<std::mutex>& lk) {
     Loop& L = loop();
     const auto start = Steady::now();
@@ -151,10 +166,8 @@ static bool dialogWait(const ManualResetEvent& ev, int64_t timeoutMs) {
         if (serveOneRequestLocked(lk)) continue;
         if (deadline >= 0 && nowLocked() >= deadline) return false;
         if (!L.virt) {
-            if (deadline >= 0)
-                L.cv.wait_until(lk, realPoint(deadline));
-            else
-                L.cv.wait(lk);
+            // The window stays painted meanwhile (no input, no handlers).
+            dialogNapLocked(lk, deadline);
             continue;
         }
         if (runnableLocked() > 0) {
@@ -207,8 +220,15 @@ void sleepMs(int64_t ms) {
         dialogSleep(ms);
         return;
     }
+    const bool dialogThread = !virt && onDialogThread();
     std::unique_lock lk(L.m);
-    blockLocked(lk, nullptr, nullptr, nowLocked() + ms);
+    const int64_t deadline = nowLocked() + ms;
+    if (dialogThread) {
+        // The dialog thread's windows stay painted while it sleeps.
+        while (nowLocked() < deadline) dialogNapLocked(lk, deadline);
+        return;
+    }
+    blockLocked(lk, nullptr, nullptr, deadline);
 }
 
 ManualResetEvent::ManualResetEvent(bool initiallySet) : set_(initiallySet) {}

@@ -221,6 +221,18 @@ void setTextState(ControlState& c, const std::string& s, bool* changed) {
 
 }  // namespace
 
+void flushChanges(Dialog& d) {
+    flushRefresh(d, frontend());
+    syncBusyCursor();
+}
+
+void keepWindowsPainted() {
+    Frontend* fe = frontend();
+    if (!fe || fe->headless() || !onDialogThread()) return;
+    flushRefreshes();
+    fe->keepPainted();
+}
+
 void notifyObservers(Dialog& d, hooks::WindowEvent e) {
     auto obs = loop().observers;  // an observer may add another
     for (auto& fn : obs) fn(d, e);
@@ -586,7 +598,10 @@ Dialog::~Dialog() {
             advanceLocked(t);
             continue;
         }
-        L.cv.wait_for(lk, std::chrono::milliseconds(500));
+        if (dialogThread && !L.virt)
+            dialogNapLocked(lk, -1);  // the other windows stay painted
+        else
+            L.cv.wait_for(lk, std::chrono::milliseconds(500));
     }
     std::list<Impl::Worker> threads = std::move(impl_->threads);
     purgeLocked(this);
@@ -651,7 +666,10 @@ int Dialog::runModal() {
                 advanceLocked(t);
                 continue;
             }
-            L.cv.wait_for(lk, std::chrono::milliseconds(500));
+            if (L.virt)
+                L.cv.wait_for(lk, std::chrono::milliseconds(500));
+            else
+                dialogNapLocked(lk, -1);  // the window stays painted, takes no input
         }
     }
     const int result = I.result;
@@ -741,7 +759,8 @@ void Dialog::invalidate() {
 
 void Dialog::updateWindow() {
     if (!onDialogThread()) return;
-    if (Frontend* fe = frontend()) fe->updateNow(*this);
+    Frontend* fe = frontend();
+    if (fe && impl_->shown) fe->updateNow(*this);
 }
 
 // ---- controls ----------------------------------------------------------------------
@@ -838,6 +857,8 @@ void Dialog::resetContent(int id) {
         c.items.clear();
         c.selected.clear();
         c.curSel = -1;
+        c.lastAdded = -1;
+        ++c.rewritten;
         if (c.kind == Kind::ComboBox) c.text.clear();
         return true;
     });
@@ -855,11 +876,14 @@ int Dialog::addString(int id, const std::string& s) {
                                       return strcasecmp(a.c_str(), b.c_str()) < 0;
                                   }) - c.items.begin();
         }
+        if (at != c.items.size()) ++c.rewritten;
         c.items.insert(c.items.begin() + static_cast<long>(at), s);
         if (isMulti(c)) c.selected.insert(c.selected.begin() + static_cast<long>(at), false);
         else c.selected.assign(c.items.size(), false);
         if (c.curSel >= static_cast<int>(at)) ++c.curSel;  // the selection stays on its item
         where = static_cast<int>(at);
+        c.lastAdded = where;
+        ++c.added;
         return true;
     });
     return where;

@@ -62,6 +62,9 @@ struct ControlState {
     std::vector<std::string> items;    // list and combo boxes
     int curSel = -1;                   // single-selection lists, combos
     std::vector<bool> selected;        // multiple-selection lists (size = items)
+    int lastAdded = -1;                // lists: index of the item added last (-1: none since the reset)
+    unsigned added = 0;                // lists: how many items were ever added (changes with each one)
+    unsigned rewritten = 0;            // lists: changes when items go or come anywhere but at the end
     int firstVisibleLine = 0;          // multi-line edits
 };
 
@@ -114,10 +117,18 @@ public:
     virtual std::optional<std::string> fileDialog(Dialog* owner, bool save,
                                                   const FileDialogSpec& spec) = 0;
 
-    // Dialog::updateWindow on the dialog thread: show d's pending changes now,
-    // without taking input. Default: nothing (the headless runner shows
+    // Dialog::updateWindow on the dialog thread: take d's pending changes
+    // (detail::flushChanges), lay them out and paint them now (a list box
+    // scrolled to the item added last), without taking input and without
+    // running any handler. Default: nothing (the headless runner shows
     // nothing but its transcript).
     virtual void updateNow(Dialog& /*d*/) {}
+    // The dialog thread is blocked (a wait for an event or for the workers
+    // of a closing dialog, a sleep): serve the windows' paint and expose
+    // requests, take no input and run no handler. Called every
+    // kKeepPaintedMs while the block lasts, after the model has handed the
+    // pending changes of every open dialog to refresh(). Default: nothing.
+    virtual void keepPainted() {}
 
     // The busy cursor (WaitCursor nests; the model calls this on the first
     // and after the last).
@@ -187,6 +198,17 @@ bool inputScroll(Dialog& d, int id, int firstVisibleLine);  // multi-line edits
 void inputClose(Dialog& d);                          // close box / Escape: IDCANCEL
 void inputEnter(Dialog& d);                          // Enter: default button or IDOK
 void inputSysCommand(Dialog& d, int cmd);            // appended system menu item
+
+// Hands d's pending changes to the front end's refresh() now, and shows or
+// hides the busy cursor as the wait cursors ask (dialog thread).
+void flushChanges(Dialog& d);
+
+// How often a blocked dialog thread keeps its windows painted (real clock).
+inline constexpr int64_t kKeepPaintedMs = 25;
+// On the dialog thread with real windows: hands the pending changes of every
+// open dialog to the front end and lets it paint them (Frontend::keepPainted).
+// Nothing in scripted runs or without a front end.
+void keepWindowsPainted();
 
 // Dialog units to pixels for the 8-point dialog font (base units 6 x 13):
 // x px = dlu * 6 / 4, y px = dlu * 13 / 8, rounded to the nearest pixel.

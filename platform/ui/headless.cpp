@@ -338,12 +338,6 @@ void Headless::execute(const std::string& line) {
         return;
     }
     Dialog& d = top();
-    auto needId = [&](const std::string& s) {
-        auto id = number(s);
-        if (!id) fail("not a control ID: " + s);
-        if (!indexOf(d, static_cast<int>(*id))) fail("no control " + s + " in the dialog " + quote(d.title()));
-        return static_cast<int>(*id);
-    };
     if (verb == "click") {
         // An item appended to the system menu is picked with its command ID.
         if (auto cmd = number(trim(rest)); cmd && !indexOf(d, static_cast<int>(*cmd))) {
@@ -355,19 +349,21 @@ void Headless::execute(const std::string& line) {
                 }
             }
         }
-        const int id = needId(trim(rest));
+        std::string after;
+        const int id = controlAt(d, trim(rest), after);
+        if (!trim(after).empty()) fail("click takes one control, not " + quote(rest));
         if (!inputClick(d, id)) fail("control " + std::to_string(id) + " cannot be clicked (disabled, hidden or not a button)");
     } else if (verb == "close") {
         if (!d.tmpl().systemMenu) fail("the dialog " + quote(d.title()) + " has no close box");
         inputClose(d);
     } else if (verb == "text") {
         std::string text;
-        const int id = needId(word(rest, text));
+        const int id = controlAt(d, rest, text);
         if (!inputText(d, id, unescape(text)))
             fail("control " + std::to_string(id) + " does not take typing (disabled, hidden, read-only or not an edit)");
     } else if (verb == "select") {
         std::string idx;
-        const int id = needId(word(trim(rest), idx));
+        const int id = controlAt(d, trim(rest), idx);
         auto i = number(trim(idx));
         if (!i) fail("not an index: " + idx);
         if (!inputSelect(d, id, static_cast<int>(*i)))
@@ -400,6 +396,67 @@ void Headless::execute(const std::string& line) {
     drain();
 }
 
+// "ID" or "\"CAPTION\"" at the start of s. In a caption, \" stands for a
+// double quote, and \n, \r, \t and \\ as in a TEXT.
+int Headless::controlAt(Dialog& d, const std::string& s, std::string& rest) {
+    if (s.empty() || s[0] != '"') {
+        const std::string token = word(s, rest);
+        auto id = number(token);
+        if (!id) fail("not a control ID or a caption in double quotes: " + quote(token));
+        if (!indexOf(d, static_cast<int>(*id))) fail("no control " + token + " in the dialog " + quote(d.title()));
+        return static_cast<int>(*id);
+    }
+    std::string caption;
+    size_t i = 1;
+    bool closed = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\\' && i + 1 < s.size()) {
+            const char n = s[++i];
+            switch (n) {
+            case 'n': caption += '\n'; break;
+            case 'r': caption += '\r'; break;
+            case 't': caption += '\t'; break;
+            case '\\': caption += '\\'; break;
+            case '"': caption += '"'; break;
+            default: caption += c; caption += n; break;
+            }
+            continue;
+        }
+        if (c == '"') {
+            closed = true;
+            ++i;
+            break;
+        }
+        caption += c;
+    }
+    if (!closed) fail("the caption " + s + " has no closing double quote");
+    if (i < s.size() && s[i] != ' ') fail("a blank must follow the caption in " + s);
+    rest = i < s.size() ? s.substr(i + 1) : std::string();
+    return controlByCaption(d, caption);
+}
+
+// Buttons of every kind, group boxes and static texts have captions (their
+// text as shown now). An edit, list or combo box has none: it is named by the
+// label (a static text) right before it in the template, as the label's
+// access key reaches it on the platform.
+int Headless::controlByCaption(Dialog& d, const std::string& caption) {
+    const std::vector<ControlState> all = snapshot(d);
+    auto labelled = [](Kind k) { return k == Kind::Edit || k == Kind::ListBox || k == Kind::ComboBox; };
+    auto captioned = [&](Kind k) { return !labelled(k) && k != Kind::ProgressBar && k != Kind::Bitmap; };
+    std::vector<size_t> hits;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (captioned(all[i].kind) && all[i].text == caption) hits.push_back(i);
+    if (hits.empty()) fail("no control captioned " + quote(caption) + " in the dialog " + quote(d.title()));
+    if (hits.size() > 1)
+        fail(std::to_string(hits.size()) + " controls are captioned " + quote(caption) + " in the dialog " +
+             quote(d.title()) + ": name it by its ID");
+    size_t i = hits.front();
+    if (all[i].kind == Kind::Static && i + 1 < all.size() && labelled(all[i + 1].kind)) ++i;
+    if (all[i].id < 0) fail("the control captioned " + quote(caption) + " has no ID");
+    return all[i].id;
+}
+
 void Headless::queueChoice(const std::string& verb, const std::string& rest) {
     if (verb == "answer") {
         const std::string a = trim(rest);
@@ -417,13 +474,10 @@ void Headless::queueChoice(const std::string& verb, const std::string& rest) {
 
 void Headless::expect(Dialog& d, const std::string& rest) {
     std::string r1, value;
-    const std::string idText = word(rest, r1);
+    const int id = controlAt(d, rest, r1);
+    const std::string idText = std::to_string(id);
     const std::string prop = word(r1, value);
-    auto id0 = number(idText);
-    if (!id0) fail("not a control ID: " + idText);
-    const int id = static_cast<int>(*id0);
     auto index = indexOf(d, id);
-    if (!index) fail("no control " + idText + " in the dialog " + quote(d.title()));
     const ControlState c = *control(d, *index);
     std::string want = unescape(value), found;
     bool quoted = false;

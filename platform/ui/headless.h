@@ -53,6 +53,11 @@ private:
     bool nextLine(std::string& line);
     void execute(const std::string& line);
     Dialog& top();
+    // The control a script line names at the start of s: its ID, or its
+    // caption in double quotes. rest is what follows the single separating
+    // blank. Fails the script when no control (or several) fits.
+    int controlAt(Dialog& d, const std::string& s, std::string& rest);
+    int controlByCaption(Dialog& d, const std::string& caption);
     void queueChoice(const std::string& verb, const std::string& rest);
     void expect(Dialog& d, const std::string& rest);
     void dump(Dialog& d);

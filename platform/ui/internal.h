@@ -110,6 +110,12 @@ void wakeKeyLocked(const void* key);
 void blockLocked(std::unique_lock<std::mutex>& lk, const std::function<bool()>& pred,
                  const void* key, int64_t deadline);
 
+// The dialog thread blocks on the real clock (lock held on entry and on
+// return): until a notification, the deadline (program clock, -1 = none) or
+// kKeepPaintedMs at most; every kKeepPaintedMs of blocking it keeps the
+// windows painted (keepWindowsPainted, with the lock released).
+void dialogNapLocked(std::unique_lock<std::mutex>& lk, int64_t deadline);
+
 // Serves one pending worker request on the dialog thread (lock held on entry
 // and on return; released while the front end shows it). False if none.
 bool serveOneRequestLocked(std::unique_lock<std::mutex>& lk);

@@ -15,6 +15,15 @@
  * stays valid and safe: every call on it returns 0 until it is destroyed; a
  * new list sees the device again once it is back.
  *
+ * Room on the disk. The simulated device keeps its stores in sparse files: a
+ * write into space never written before needs room on the file system that
+ * holds the bus. A sector write, page program or bad mark that cannot get it
+ * returns 0 and changes nothing (a format stops there and returns 0); the
+ * device stays usable, and reads, erases and writes over space already used
+ * go on working. Should a
+ * store fail under the library all the same (a store file cut short by
+ * another program), every later call on that handle returns 0.
+ *
  * OpenDevice/CloseDevice bracket accesses; the library keeps its stores
  * mapped for the life of the handle, so they cost nothing and the other
  * operations work without them too.
@@ -167,7 +176,8 @@ int VelkReadCapacity(VelkHandle h, uint8_t idx, uint32_t *sectors, uint32_t *blo
  * with corrupted data. buf untouched on failure. */
 int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t *buf);
 /* 0: as for reads, or write-protect switch on, or injected write fault;
- * nothing written then. */
+ * nothing written then. With the injected torn-write fault: 0 after the
+ * first half of the sector was written (failed after a partial write). */
 int VelkWriteLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, const uint8_t *buf);
 /* *type = VELK_MEDIA_* bit of the medium in the slot, 0 = no medium
  * (returns 1 then too). */
@@ -246,11 +256,13 @@ int VelkWriteFirmware(VelkHandle h, uint8_t idx, uint32_t length, const uint8_t 
 
 /* EEPROM: 64 16-bit words. 0 when wordIndex + wordCount > 64 or count 0.
  * A write with an injected failing word writes the words before it and
- * returns 0 (failed after a partial write). */
+ * returns 0 (failed after a partial write). A read that covers an injected
+ * unreadable word returns 0 with words untouched. */
 int VelkReadEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCount, uint16_t *words);
 int VelkWriteEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCount, const uint16_t *words);
 /* Decodes the EEPROM into EepRecord; its valid flag is 1 only for a
- * consistent image. Returns 1 when read (even if not valid). */
+ * consistent image. Returns 1 when read (even if not valid); 0 when the
+ * device is gone or an EEPROM word is unreadable (record unchanged). */
 int VelkReadEepData(VelkHandle h, uint8_t idx);
 /* Encodes EepRecord into an EEPROM image. mode 1 (readers, bridges) and 3
  * (flash disks): writes the EEPROM; mode 2: writes the EEP copy window of the

@@ -59,11 +59,17 @@ typedef struct VelkSimDeviceInfo {
     uint8_t lunCount;
     int attached;          /* 1 when on the bus now (time-scheduled changes applied) */
     int plugged;           /* 1 unless unplugged by velk-sim / the tests */
+    int damaged;           /* 1 when the device's folder is not a whole device (a store
+                            * missing or of the wrong size, a config that does not
+                            * parse, a state record or lock that is not valid): it is
+                            * never attached, the device library does not list it,
+                            * and VelkSimRemove deletes it */
+    char problem[192];     /* what is damaged, one line; "" when whole */
 } VelkSimDeviceInfo;
 
-/* Lists every device of the bus, attached or not, sorted by name. Writes at
- * most max entries and returns the number of devices (which may exceed max);
- * -1 on failure. */
+/* Lists every device of the bus, attached or not, damaged or not, sorted by
+ * name. Writes at most max entries and returns the number of devices (which
+ * may exceed max); -1 on failure. */
 int VelkSimListDevices(VelkSimDeviceInfo *out, int max);
 
 /* Sequence number of the bus: it changes on every attach and detach and on
@@ -85,9 +91,13 @@ int64_t VelkSimNextScheduledChange(void);
 /* ---- set-up (velk-sim and tests) ---------------------------------------- */
 
 /* Creates device NAME from PROFILE; settings is NULL or a NULL-terminated
- * array of "KEY=VALUE" strings overriding profile values. The device starts
- * attached; its first attach records it in the registry. */
+ * array of "KEY=VALUE" strings overriding profile values, in any order (what
+ * depends on several of them is checked once all are applied). The device
+ * starts attached; its first attach records it in the registry. A failure
+ * (bad settings, no room on the file system) leaves nothing behind. */
 int VelkSimCreate(const char *name, const char *profile, const char *const *settings);
+/* Deletes the device and its stores, a damaged one too; open handles on it
+ * fail from then on. */
 int VelkSimRemove(const char *name);
 int VelkSimPlug(const char *name);
 int VelkSimUnplug(const char *name);

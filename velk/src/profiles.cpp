@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace velk::sim {
@@ -36,16 +37,9 @@ void flashChips(Config& c, uint16_t pageSize, std::vector<uint32_t> blocks, uint
     c.pagesPerBlock.assign(c.chips, ppb);
 }
 
-// Places the EEP copy window: 5F80h for class 16h, BF80h for 12h (inside the
-// code area, kept by firmware writes), the last 128 bytes of the ROM otherwise.
-void placeWindow(Config& c) {
-    if (c.deviceClass == 0x16)
-        c.eepWindow = 0x5F80;
-    else if (c.deviceClass == 0x12)
-        c.eepWindow = 0xBF80;
-    else
-        c.eepWindow = c.romSize - 128;
-}
+// Where classes 16h and 12h keep their EEP copy (inside the code area, kept by
+// firmware writes); every other class keeps it in the last 128 bytes of the ROM.
+constexpr uint32_t kWindow16 = 0x5F80, kWindow12 = 0xBF80;
 
 std::optional<Config> profile(const std::string& p) {
     Config c;
@@ -89,7 +83,6 @@ std::optional<Config> profile(const std::string& p) {
         return std::nullopt;
     }
     c.codeSize = c.romSize;
-    placeWindow(c);
     return c;
 }
 
@@ -151,8 +144,21 @@ bool fail(const std::string& msg) {
     return false;
 }
 
-// Applies one KEY=VALUE setting.
-bool apply(Config& c, const std::string& kv) {
+// What the settings named explicitly (a profile default gives way to derived
+// values, an explicit setting does not).
+struct Given {
+    bool signature = false;
+    bool bad = false;
+};
+
+constexpr uint64_t kMaxLunBytes = 64 * 1024 * MiB;
+
+// Applies one KEY=VALUE setting. Values are range-checked before they are
+// narrowed into the configuration; what depends on several settings is
+// checked afterwards by finish().
+bool apply(Config& c, Given& given, const std::string& kv) {
+    for (unsigned char ch : kv)
+        if (ch < 0x20 || ch == 0x7F) return fail("setting '" + printable(kv) + "' contains a control character");
     size_t eq = kv.find('=');
     if (eq == std::string::npos || eq == 0) return fail("setting '" + kv + "' is not KEY=VALUE");
     std::string key = kv.substr(0, eq), v = kv.substr(eq + 1);
@@ -165,12 +171,19 @@ bool apply(Config& c, const std::string& kv) {
         uint16_t cls = 0;
         if (!parseHex16(v, cls) || cls > 0xFF) return bad();
         c.deviceClass = uint8_t(cls);
-        placeWindow(c);
-        if (c.deviceClass == 0x16) c.signature = "6389";
         return true;
     }
-    if (key == "instance") return v.empty() ? bad() : (c.instance = v, true);
-    if (key == "description") return (c.description = v, true);
+    if (key == "instance") {
+        // A registry key name: no separators; it must fit the bus listing.
+        if (v.empty() || v.size() > 63 || v.find_first_of("\\/") != std::string::npos) return bad();
+        c.instance = v;
+        return true;
+    }
+    if (key == "description") {
+        if (v.size() > 255) return bad();
+        c.description = v;
+        return true;
+    }
     if (key == "timing") {
         if (v != "instant" && v != "realistic") return bad();
         c.realistic = v == "realistic";
@@ -182,6 +195,11 @@ bool apply(Config& c, const std::string& kv) {
         c.autoReplugMs = int64_t(n);
         return true;
     }
+    if (key == "lba-delay") {
+        if (!parseU64(v, n) || n > 60000) return bad();
+        c.lbaDelayMs = int64_t(n);
+        return true;
+    }
     if (key == "reenum") {
         if (!parseU64(v, n) || n > 86400000) return bad();
         c.reenumMs = int64_t(n);
@@ -190,13 +208,12 @@ bool apply(Config& c, const std::string& kv) {
     if (key == "version" || key == "signature") {
         if (v.size() != 4) return bad();
         (key == "version" ? c.version : c.signature) = v;
+        if (key == "signature") given.signature = true;
         return true;
     }
     if (key == "rom") {
         if (!parseU64(v, n, true) || n < 0x1000 || n > 16 * MiB || n % 128) return bad();
         c.romSize = c.codeSize = uint32_t(n);
-        placeWindow(c);
-        if (c.eepWindow + 128 > c.romSize) c.eepWindow = c.romSize - 128;
         return true;
     }
     if (key == "luns") {
@@ -208,12 +225,15 @@ bool apply(Config& c, const std::string& kv) {
     if (key.rfind("lun", 0) == 0) {
         size_t dot = key.find('.');
         uint64_t idx = 0;
-        if (dot == std::string::npos || !parseU64(std::string_view(key).substr(3, dot - 3), idx) || idx >= c.luns.size())
+        if (dot == std::string::npos || !parseU64(std::string_view(key).substr(3, dot - 3), idx))
             return fail("unknown setting " + key);
+        if (idx >= c.luns.size())
+            return fail("unknown setting " + key + ": the device has " + std::to_string(c.luns.size()) +
+                        " LUN(s) (luns=N comes first)");
         LunConfig& l = c.luns[idx];
         std::string field = key.substr(dot + 1);
         if (field == "size") {
-            if (!parseU64(v, n, true) || n < l.blockLength || n > 64 * 1024 * MiB) return bad();
+            if (!parseU64(v, n, true) || n < l.blockLength || n > kMaxLunBytes) return bad();
             l.sectors = n / l.blockLength;
             return true;
         }
@@ -248,36 +268,79 @@ bool apply(Config& c, const std::string& kv) {
     }
     if (key == "pagesize") {
         if (v != "512" && v != "2048") return bad();
-        c.pageSize = uint16_t(std::stoi(v));
+        c.pageSize = uint16_t(v == "512" ? 512 : 2048);
         return true;
     }
     if (key == "blocks" || key == "pages") {
         auto parts = split(v, ',');
         if (parts.size() != 1 && parts.size() != c.chips) return bad();
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (!parseU64(parts[i], n)) return bad();
+            if (key == "blocks" ? (n == 0 || n > 65536) : (n == 0 || n > 256)) return bad();
+        }
         for (size_t i = 0; i < c.chips; ++i) {
-            if (!parseU64(parts[parts.size() == 1 ? 0 : i], n)) return bad();
-            if (key == "blocks") {
-                if (n == 0 || n > 65536) return bad();
+            parseU64(parts[parts.size() == 1 ? 0 : i], n);
+            if (key == "blocks")
                 c.blocks[i] = uint32_t(n);
-            } else {
-                if (n == 0 || n > 256) return bad();
+            else
                 c.pagesPerBlock[i] = uint16_t(n);
-            }
         }
         return true;
     }
     if (key == "bad") {
+        given.bad = true;
         c.factoryBad.clear();
         if (v.empty() || v == "none") return true;
         for (auto& item : split(v, ',')) {
             auto cb = split(item, ':');
             uint64_t chip = 0, block = 0;
             if (cb.size() != 2 || !parseU64(cb[0], chip) || !parseU64(cb[1], block)) return bad();
+            if (chip >= VELK_MAX_CHIPS || block > 0xFFFFFFFFull)
+                return fail("bad block " + cb[0] + ":" + cb[1] + " is outside the flash");
             c.factoryBad.emplace_back(uint8_t(chip), uint32_t(block));
         }
         return true;
     }
     return fail("unknown setting " + key);
+}
+
+std::string hexWord(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%04Xh", unsigned(v));
+    return b;
+}
+
+// What follows from several settings at once, whatever their order: the EEP
+// copy window, the class's signature, the factory-bad blocks against the final
+// geometry, the LUN sizes. False + setError when they do not fit together.
+bool finish(Config& c, const Given& given) {
+    if (c.deviceClass == 0x16 || c.deviceClass == 0x12) {
+        const uint32_t window = c.deviceClass == 0x16 ? kWindow16 : kWindow12;
+        if (uint64_t(window) + 128 > c.romSize)
+            return fail("class " + hexWord(c.deviceClass).substr(2) + " keeps its EEP copy at " + hexWord(window) +
+                        ": rom must be at least " + std::to_string((window + 128) / 1024) + "K (it is " +
+                        std::to_string(c.romSize) + " bytes)");
+        c.eepWindow = window;
+    } else {
+        c.eepWindow = c.romSize - 128;
+    }
+    if (c.deviceClass == 0x16 && !given.signature) c.signature = "6389";
+    if (!given.bad) {
+        // The profile's own bad blocks go with the flash they were on.
+        std::erase_if(c.factoryBad, [&](const std::pair<uint8_t, uint32_t>& cb) {
+            return cb.first >= c.chips || cb.second >= c.blocks[cb.first];
+        });
+    }
+    for (auto& [chip, block] : c.factoryBad)
+        if (chip >= c.chips || block >= c.blocks[chip])
+            return fail("bad block " + std::to_string(chip) + ":" + std::to_string(block) + " is outside the flash");
+    for (size_t i = 0; i < c.luns.size(); ++i) {
+        const LunConfig& l = c.luns[i];
+        if (l.sectors == 0) return fail("LUN " + std::to_string(i) + " has no sectors");
+        if (l.sectors > 0xFFFFFFFFull || l.sectors * l.blockLength > kMaxLunBytes)
+            return fail("LUN " + std::to_string(i) + " is larger than 64 GiB");
+    }
+    return true;
 }
 
 uint32_t fnv1a(const std::string& s) {
@@ -310,29 +373,39 @@ std::optional<Config> makeConfig(const std::string& profileName, const std::vect
                                  const std::string& name) {
     auto c = profile(profileName);
     if (!c) {
-        setError("unknown profile '" + profileName + "'");
+        setError("unknown profile '" + printable(profileName) + "'");
         return std::nullopt;
     }
+    Given given;
     for (auto& s : settings)
-        if (!apply(*c, s)) return std::nullopt;
+        if (!apply(*c, given, s)) return std::nullopt;
+    if (!finish(*c, given)) return std::nullopt;
     c->settings = settings;
-    for (auto& [chip, block] : c->factoryBad) {
-        if (chip >= c->chips || block >= c->blocks[chip]) {
-            setError("bad block " + std::to_string(chip) + ":" + std::to_string(block) + " is outside the flash");
-            return std::nullopt;
-        }
-    }
-    for (auto& l : c->luns)
-        if (l.sectors == 0) {
-            setError("a LUN has no sectors");
-            return std::nullopt;
-        }
     if (c->instance.empty()) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "5&%08X&0&1", fnv1a(name));
         c->instance = buf;
     }
     return c;
+}
+
+std::string printable(const std::string& s) {
+    std::string out;
+    for (unsigned char ch : s) {
+        if (ch == '\n')
+            out += "\\n";
+        else if (ch == '\r')
+            out += "\\r";
+        else if (ch == '\t')
+            out += "\\t";
+        else if (ch < 0x20 || ch == 0x7F) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02X", ch);
+            out += b;
+        } else
+            out += char(ch);
+    }
+    return out;
 }
 
 const char* const* profileNames() {
@@ -342,12 +415,13 @@ const char* const* profileNames() {
 }
 
 std::string settingsHelp() {
-    return "Settings (--set KEY=VALUE):\n"
+    return "Settings (--set KEY=VALUE, in any order; lunN.* after luns=N):\n"
            "  vid=HEX pid=HEX rev=HEX class=HEX   USB IDs and the DeviceClass byte\n"
            "  instance=ID description=TEXT        registry instance ID and description\n"
            "  timing=instant|realistic            realistic: transfers and formats take seconds\n"
            "  autoreplug=MS|off                   back on the bus MS ms after a safe removal\n"
            "  reenum=MS                           back on the bus MS ms after a ROM erase (1000)\n"
+           "  lba-delay=MS                        every LBA read and write takes MS ms (0)\n"
            "  rom=SIZE                            external ROM size (bytes, K or M suffix)\n"
            "  version=XXXX signature=XXXX         firmware version chars (ROM F8h) and signature (ROM FCh)\n"
            "  luns=N                              number of LUNs (1-16)\n"

@@ -18,6 +18,14 @@
 // Every store stays mapped while a handle uses the device. Mutations happen
 // under the device's process-shared robust mutex; a process killed while it
 // holds it leaves the stores readable and the next locker carries on.
+//
+// The stores are sparse, so a page written for the first time needs space
+// on the file system: every write first makes sure its range is allocated
+// (posix_fallocate) and fails, changing nothing, when it cannot be. A store
+// that still faults under its mapping (it shrank under the device, or the
+// file system ran out of space after all) raises SIGBUS; the library's
+// handler puts a zero page in its place and marks the device broken for this
+// process, so that every later call on it fails instead of the process dying.
 #pragma once
 
 #include <atomic>
@@ -85,6 +93,7 @@ struct Config {
     bool realistic = false;
     int64_t autoReplugMs = -1;             // after VelkSafeRemove; -1 = until plugged
     int64_t reenumMs = 1000;               // after a ROM erase
+    int64_t lbaDelayMs = 0;                // each LBA read or write sleeps this long first
 
     uint16_t spareSize() const { return pageSize == 512 ? 16 : 64; }
     // nand.bin: the page data of chip 0, 1, ..., then the spare region
@@ -96,7 +105,8 @@ struct Config {
     uint64_t nandMapBytes() const;
 };
 
-// Profile defaults with the settings applied; nullopt + setError on bad input.
+// Profile defaults with the settings applied, checked as a whole (the order of
+// the settings never matters); nullopt + setError (one line) on bad input.
 std::optional<Config> makeConfig(const std::string& profile, const std::vector<std::string>& settings,
                                  const std::string& name);
 const char* const* profileNames();
@@ -106,7 +116,8 @@ std::string settingsHelp();
 
 enum class FaultKind : uint32_t {
     None = 0, BadBlock, LbaRead, LbaWrite, LbaCorrupt, EepromWord, EepDataWrite, FwWrite, FwRead,
-    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite
+    RomWrite, NoReenum, DriveInfo, LunCount, PageRead, Erase, CrashMidWrite, EepromRead, CrashAtWrite,
+    LbaTorn
 };
 
 struct Fault {
@@ -115,6 +126,9 @@ struct Fault {
 };
 
 std::string faultHelp();
+// A number as velk-sim takes it: decimal or 0x-prefixed hexadecimal, and no
+// more than 32 bits (checked before anything is narrowed).
+bool parseNum(const std::string& s, uint32_t& out);
 
 // ---- the mapped state record --------------------------------------------------
 
@@ -197,29 +211,40 @@ bool setBusDir(const std::string& dir);
 
 // ---- a mapped device --------------------------------------------------------------
 
+// An existing store file of the given size, mapped shared. A SIGBUS on the
+// mapping counts in *faults (see the note at the top).
 class Mapping {
 public:
     Mapping() = default;
     ~Mapping();
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
-    bool map(const fs::path& file, uint64_t size, bool create);
+    // False when the file is missing, has another size or cannot be mapped.
+    bool map(const fs::path& file, uint64_t size, std::atomic<uint32_t>* faults);
     uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
     int fd() const { return fd_; }
 
 private:
+    void unmap();
     uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
     int fd_ = -1;
+    int slot_ = -1;  // in the SIGBUS handler's table
 };
+
 
 class Device {
 public:
-    // Opens (maps) an existing device; nullptr + setError when it cannot.
+    // Opens (maps) an existing device; nullptr + setError when it cannot: no
+    // such device, or one line saying what is damaged.
     static std::shared_ptr<Device> open(std::shared_ptr<Bus> bus, const std::string& name);
-    // Creates the device folder and its stores.
+    // Creates the device folder and its stores (under the bus lock). On
+    // failure nothing is left behind.
     static bool create(Bus& bus, const std::string& name, const Config& cfg);
+    // Sets the removed flag of the device's state record, also of a damaged
+    // device whose record still has its size (open handles then fail).
+    static void markRemoved(const fs::path& deviceDir);
 
     const std::string& name() const { return name_; }
     const Config& config() const { return cfg_; }
@@ -228,30 +253,49 @@ public:
 
     // Attached now (applies a re-attachment that has fallen due).
     bool attached();
-    // Detach for delayMs (-1 = until plugged).
-    void detach(int64_t delayMs);
-    void setPlugged(bool on);
+    // Detach for delayMs (-1 = until plugged). False when the lock cannot be had.
+    bool detach(int64_t delayMs);
+    bool setPlugged(bool on);
 
     // Writes len bytes at off of a store as one unit (see Journal); under Lock.
-    void commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* data, size_t len);
+    // False (setError) when the range cannot be backed on the file system:
+    // nothing changed then. Also false after a store fault (see broken()).
+    bool commit(StoreId store, uint32_t lun, uint64_t off, const uint8_t* data, size_t len);
 
-    // RAII lock on the device mutex; finishes the write of a killed holder.
+    // RAII lock on the device mutex; finishes the write of a holder that died.
+    // It can fail (test it): the lock bytes are not a valid lock, or a live
+    // holder kept it for kLockPatienceMs.
     class Lock {
     public:
         explicit Lock(Device& d);
         ~Lock();
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
+        explicit operator bool() const { return held_; }
 
     private:
-        pthread_mutex_t* m_;
+        Device& d_;
+        bool held_ = false;
     };
     void recover();
+    // True once a store of this device faulted under its mapping in this
+    // process: every later call on this Device object fails.
+    bool broken() const { return faults_.load(std::memory_order_acquire) != 0; }
+    // Copies out of a mapped store; false when a store fault happened meanwhile.
+    bool copyOut(void* dst, const void* src, size_t n) const;
+    // LUN sector read under the lock (pread for pages the file system has not
+    // allocated, so that reading never allocates or faults).
+    bool readLun(size_t lun, uint64_t off, uint8_t* out, size_t n);
     [[noreturn]] void crashHalfWay(uint8_t* dst, const uint8_t* src, size_t n);
+    // The crash-at-write fault: counts one store write down; true when this
+    // write is the one to die in. Under Lock.
+    bool crashAtThisWrite();
 
     bool hasFault(FaultKind k, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, int args = 0) const;
     std::optional<uint32_t> faultValue(FaultKind k) const;
     bool addFault(const Fault& f);  // under lock
+    // Removes the first fault of kind k with these two arguments; under lock.
+    void removeFault(FaultKind k, uint32_t a, uint32_t b);
     void clearFaults();
 
     // Stores.
@@ -270,10 +314,11 @@ public:
     }
     bool blockIsBad(uint8_t chip, uint32_t block) const;
     bool isFactoryBad(uint8_t chip, uint32_t block) const;
-    void writeBadMark(uint8_t chip, uint32_t block);
-    void eraseBlock(uint8_t chip, uint32_t block);  // journaled
+    bool writeBadMark(uint8_t chip, uint32_t block);
+    bool eraseBlock(uint8_t chip, uint32_t block);  // journaled
     void eraseBlockNow(uint8_t chip, uint32_t block);
-    void readNand(uint64_t off, uint8_t* out, size_t n) const;
+    // Under the lock; false after a store fault.
+    bool readNand(uint64_t off, uint8_t* out, size_t n) const;
     // Without the lock: when the written-map says [off, off+n) is erased,
     // fills out with FFh and returns true (a program sets the map bits before
     // it changes the store; an erase clears them after). Else false: read
@@ -282,7 +327,8 @@ public:
     // Without the lock: true when the bad marks of the block are erased (the
     // block is good) per the written-map; false: ask blockIsBad under the lock.
     bool marksErasedUnlocked(uint8_t chip, uint32_t block) const;
-    void programNand(uint64_t off, const uint8_t* in, size_t n);
+    // False (nothing changed) when the range cannot be backed.
+    bool programNand(uint64_t off, const uint8_t* in, size_t n);
 
     bool eepWindowProtected() const;  // firmware writes keep the window
 
@@ -291,24 +337,46 @@ public:
 
 private:
     Device() = default;
+    static std::shared_ptr<Device> openAt(std::shared_ptr<Bus> bus, const std::string& name, const fs::path& dir);
     uint8_t* storeBase(uint32_t store, uint64_t& size) const;
+    int storeFd(uint32_t store) const;
+    // Makes sure a write to [off, off+len) of a store cannot fault for lack
+    // of space; under the lock.
+    bool backStore(uint32_t store, uint64_t off, uint64_t len);
+    bool lunPagesKnown(size_t lun, uint64_t off, uint64_t len) const;
+    void lunPagesBacked(size_t lun, uint64_t off, uint64_t len);
+    bool acquire();
+    int waitForLock();
+    void reinitLock(uint32_t word);
     void cacheLayout();
     // The written-map of nand.bin (see kNandUnit); under the lock.
     void markWritten(uint64_t off, uint64_t n);
     bool mayHoldData(uint64_t off, uint64_t n) const;
     void markErased(uint64_t off, uint64_t n);
+    void zeroNand(uint64_t off, uint64_t len, bool punch);
     std::shared_ptr<Bus> bus_;
     std::string name_;
     Config cfg_;
     uint64_t dataBase_[8] = {}, spareBase_[8] = {};
     uint32_t ppb_[8] = {};
     uint32_t spareSize_ = 16, markByte_ = 5;
+    mutable std::atomic<uint32_t> faults_{0};  // SIGBUS count of this device's mappings
     Mapping state_, rom_, nand_, nandMap_;
     std::vector<std::unique_ptr<Mapping>> luns_;
+    bool stateBacked_ = false, romBacked_ = false;
+    // Pages (4 KiB) of each LUN image known to be allocated; under the lock.
+    std::vector<std::vector<uint64_t>> lunBacked_;
 };
+
+// How long a call waits for a device lock that a live process holds before it
+// fails (a holder never keeps it longer than one store write).
+inline constexpr int64_t kLockPatienceMs = 30000;
 
 // Config file of a device.
 std::optional<Config> loadConfig(const fs::path& deviceDir, const std::string& name);
+
+// Text for a one-line message: control characters shown as \n, \t, \xHH.
+std::string printable(const std::string& s);
 
 // Codec bridge (the codec library, or a minimal stand-in until it lands).
 bool encodeEeprom(uint8_t deviceClass, const uint8_t* record, uint16_t words[64]);

@@ -57,6 +57,7 @@ bool rangeOk(uint64_t start, uint64_t len, uint64_t size) { return len <= size &
 struct VelkList {
     std::shared_ptr<Device> dev;
     bool phy = false;
+    std::atomic<int64_t> owedUs{0};  // realistic timing: NAND time not yet slept
     alignas(16) uint8_t drive[kDriveBlock] = {};
     alignas(16) uint8_t flash[kFlashBlock] = {};
     std::atomic<bool> flashLoaded{false};
@@ -90,6 +91,12 @@ Device* liveLun(VelkHandle h, uint8_t idx) {
 
 bool mediumIn(Device* d, uint8_t idx) { return d->state()->media[idx].load(std::memory_order_acquire) != 0; }
 
+// The lba-delay setting: a sector transfer takes that long before it
+// happens, so the device may leave the bus meanwhile.
+void lbaDelay(VelkHandle h) {
+    if (h && h->dev && h->dev->config().lbaDelayMs > 0) sleepMs(h->dev->config().lbaDelayMs);
+}
+
 Device* liveNand(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     Device* d = liveDev(h, idx);
     if (!d) return nullptr;
@@ -103,24 +110,41 @@ Device* livePage(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, uint8_
     return (d && page < d->config().pagesPerBlock[chip]) ? d : nullptr;
 }
 
+// Realistic timing: what the NAND calls cost on the simulator clock, so that a
+// scan of the 2 x 1024 blocks of the demo device (two good-block queries and
+// two spare reads per block) takes about 4 s, and erasing on the way as long
+// again. The time is summed per handle and slept in whole milliseconds.
+constexpr int64_t kGoodBlockQueryUs = 500, kSpareReadUs = 500, kPageReadUs = 500, kProgramUs = 1000,
+                  kEraseUs = 2000;
+
+void charge(VelkHandle h, int64_t us) {
+    if (!h->cfg().realistic) return;
+    int64_t owed = h->owedUs.load(), ms = 0;
+    while (true) {
+        const int64_t next = owed + us;
+        ms = next / 1000;
+        if (h->owedUs.compare_exchange_weak(owed, next - ms * 1000)) break;
+    }
+    sleepMs(ms);
+}
+
 bool windowKept(const Config& c) { return c.deviceClass == 0x12 || c.deviceClass == 0x16; }
 
 // Writes [start, start+len) of the ROM from data, leaving the EEP copy window
 // as the device keeps it for classes 12h and 16h.
-void romWrite(Device* d, uint32_t start, uint32_t len, const uint8_t* data) {
+bool romWrite(Device* d, uint32_t start, uint32_t len, const uint8_t* data) {
     const Config& c = d->config();
-    if (!windowKept(c)) {
-        d->commit(StoreId::Rom, 0, start, data, len);
-        return;
-    }
+    if (!windowKept(c)) return d->commit(StoreId::Rom, 0, start, data, len);
     uint64_t ws = c.eepWindow, we = uint64_t(c.eepWindow) + 128;
     uint64_t end = uint64_t(start) + len;
     // The parts before and after the window.
-    if (start < ws) d->commit(StoreId::Rom, 0, start, data, size_t(std::min(end, ws) - start));
-    if (end > we) {
+    bool ok = true;
+    if (start < ws) ok = d->commit(StoreId::Rom, 0, start, data, size_t(std::min(end, ws) - start));
+    if (ok && end > we) {
         uint64_t from = std::max<uint64_t>(start, we);
-        d->commit(StoreId::Rom, 0, from, data + (from - start), size_t(end - from));
+        ok = d->commit(StoreId::Rom, 0, from, data + (from - start), size_t(end - from));
     }
+    return ok;
 }
 
 VelkHandle createList(uint16_t vid, uint16_t pid, bool phy) {
@@ -196,7 +220,8 @@ int VelkGetDriveInfo(VelkHandle h, DRIVE_INFO_COMMON** info, uint8_t* count) {
         el[c.luns.size()].DriveLetter = char(0xFF);
         {
             Device::Lock lk(*d);
-            std::memcpy(block + kFwOff + VELK_FIRMWARE_VERSION_OFFSET, d->rom() + c.codeStart + 0xF8, 4);
+            if (!lk || !d->copyOut(block + kFwOff + VELK_FIRMWARE_VERSION_OFFSET, d->rom() + c.codeStart + 0xF8, 4))
+                return 0;
         }
         refresh(h->drive, block, kEepOff);
         *info = reinterpret_cast<DRIVE_INFO_COMMON*>(h->drive);
@@ -223,13 +248,14 @@ int VelkReadCapacity(VelkHandle h, uint8_t idx, uint32_t* sectors, uint32_t* blo
 
 int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t* buf) {
     return guarded([&] {
+        lbaDelay(h);
         Device* d = liveLun(h, idx);
         if (!d || !buf || count != 1 || !mediumIn(d, idx)) return 0;
         const LunConfig& l = d->config().luns[idx];
         if (lba >= l.sectors || d->hasFault(FaultKind::LbaRead, idx, lba, 0, 2)) return 0;
         {
             Device::Lock lk(*d);
-            std::memcpy(buf, d->lun(idx) + uint64_t(lba) * l.blockLength, l.blockLength);
+            if (!lk || !d->readLun(idx, uint64_t(lba) * l.blockLength, buf, l.blockLength)) return 0;
         }
         if (d->hasFault(FaultKind::LbaCorrupt, idx, lba, 0, 2)) {
             buf[0] ^= 0xFF;
@@ -241,13 +267,20 @@ int VelkReadLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, uint8_t
 
 int VelkWriteLBA(VelkHandle h, uint8_t idx, uint32_t lba, uint16_t count, const uint8_t* buf) {
     return guarded([&] {
+        lbaDelay(h);
         Device* d = liveLun(h, idx);
         if (!d || !buf || count != 1 || !mediumIn(d, idx) || d->state()->writeProtect.load()) return 0;
         const LunConfig& l = d->config().luns[idx];
         if (lba >= l.sectors || d->hasFault(FaultKind::LbaWrite, idx, lba, 0, 2)) return 0;
         Device::Lock lk(*d);
-        d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength);
-        return 1;
+        if (!lk) return 0;
+        if (d->hasFault(FaultKind::LbaTorn, idx, lba, 0, 2)) {
+            // Fails after a partial write: the first half of the sector is new.
+            d->removeFault(FaultKind::LbaTorn, idx, lba);
+            d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength / 2);
+            return 0;
+        }
+        return d->commit(StoreId::Lun0, idx, uint64_t(lba) * l.blockLength, buf, l.blockLength) ? 1 : 0;
     });
 }
 
@@ -277,8 +310,7 @@ int VelkLogicalFormat(VelkHandle h, uint8_t idx, uint8_t* progress, uint8_t* abo
                 if (d->hasFault(FaultKind::LbaWrite, idx, uint32_t((uint64_t(lba) + i) * 512 / l.blockLength), 0, 2))
                     return false;
             Device::Lock lk(*d);
-            d->commit(StoreId::Lun0, idx, uint64_t(lba) * 512, data, size_t(n) * 512);
-            return true;
+            return lk && d->commit(StoreId::Lun0, idx, uint64_t(lba) * 512, data, size_t(n) * 512);
         };
         auto onProgress = [&](int pct) {
             pct = std::clamp(pct, 0, 100);
@@ -304,8 +336,7 @@ int VelkSafeRemove(VelkHandle h, uint8_t idx) {
     return guarded([&] {
         Device* d = liveDev(h, idx);
         if (!d) return 0;
-        d->detach(d->config().autoReplugMs);
-        return 1;
+        return d->detach(d->config().autoReplugMs) ? 1 : 0;
     });
 }
 
@@ -329,7 +360,7 @@ int VelkGetFlashInfo(VelkHandle h, uint8_t idx, _FlashDiskInfo** info) {
         std::memcpy(block + VELK_CIS_PARAMS_FIELD, &cisOff, 4);
         {
             Device::Lock lk(*d);
-            std::memcpy(block + kCisOff, d->state()->cis, VELK_CIS_RECORD_SIZE);
+            if (!lk || !d->copyOut(block + kCisOff, d->state()->cis, VELK_CIS_RECORD_SIZE)) return 0;
         }
         refresh(h->flash, block, kFlashBlock);
         h->flashLoaded.store(true);
@@ -342,11 +373,11 @@ int VelkReadPhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, ui
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
+        charge(h, kPageReadUs);
         const uint64_t off = d->dataOffset(chip, block, page);
         if (d->readErasedUnlocked(off, buf, d->config().pageSize)) return 1;
         Device::Lock lk(*d);
-        d->readNand(off, buf, d->config().pageSize);
-        return 1;
+        return lk && d->readNand(off, buf, d->config().pageSize) ? 1 : 0;
     });
 }
 
@@ -354,9 +385,9 @@ int VelkWritePhysical(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf) return 0;
+        charge(h, kProgramUs);
         Device::Lock lk(*d);
-        d->programNand(d->dataOffset(chip, block, page), buf, d->config().pageSize);
-        return 1;
+        return lk && d->programNand(d->dataOffset(chip, block, page), buf, d->config().pageSize) ? 1 : 0;
     });
 }
 
@@ -364,12 +395,12 @@ int VelkReadRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, u
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf || d->hasFault(FaultKind::PageRead, chip, block, page, 3)) return 0;
+        charge(h, kSpareReadUs);
         const Config& c = d->config();
         const uint64_t off = d->spareOffset(chip, block, page);
         if (d->readErasedUnlocked(off, buf, c.spareSize())) return 1;
         Device::Lock lk(*d);
-        d->readNand(off, buf, c.spareSize());
-        return 1;
+        return lk && d->readNand(off, buf, c.spareSize()) ? 1 : 0;
     });
 }
 
@@ -377,20 +408,21 @@ int VelkWriteRedundant(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block, 
     return guarded([&] {
         Device* d = livePage(h, idx, chip, block, page);
         if (!d || !buf) return 0;
+        charge(h, kProgramUs);
         const Config& c = d->config();
         Device::Lock lk(*d);
-        d->programNand(d->spareOffset(chip, block, page), buf, c.spareSize());
-        return 1;
+        return lk && d->programNand(d->spareOffset(chip, block, page), buf, c.spareSize()) ? 1 : 0;
     });
 }
 
 int VelkEraseBlock(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
-        if (!d || d->hasFault(FaultKind::Erase, chip, block, 0, 2)) return 0;
+        if (!d) return 0;
+        charge(h, kEraseUs);
+        if (d->hasFault(FaultKind::Erase, chip, block, 0, 2)) return 0;
         Device::Lock lk(*d);
-        d->eraseBlock(chip, block);
-        return 1;
+        return lk && d->eraseBlock(chip, block) ? 1 : 0;
     });
 }
 
@@ -398,9 +430,10 @@ int VelkIsGoodBlock(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
         if (!d) return 0;
+        charge(h, kGoodBlockQueryUs);
         if (d->marksErasedUnlocked(chip, block)) return 1;
         Device::Lock lk(*d);
-        return d->blockIsBad(chip, block) ? 0 : 1;
+        return lk && !d->blockIsBad(chip, block) ? 1 : 0;
     });
 }
 
@@ -408,9 +441,9 @@ int VelkRetirex(VelkHandle h, uint8_t idx, uint8_t chip, uint32_t block) {
     return guarded([&] {
         Device* d = liveNand(h, idx, chip, block);
         if (!d) return 0;
+        charge(h, kProgramUs);
         Device::Lock lk(*d);
-        d->writeBadMark(chip, block);
-        return 1;
+        return lk && d->writeBadMark(chip, block) ? 1 : 0;
     });
 }
 
@@ -419,6 +452,7 @@ int VelkGetLastFormatProgress(VelkHandle h, uint8_t idx, int32_t* a, int32_t* b)
         Device* d = liveDev(h, idx);
         if (!d) return 0;
         Device::Lock lk(*d);
+        if (!lk) return 0;
         if (a) *a = d->state()->progressA;
         if (b) *b = d->state()->progressB;
         return 1;
@@ -431,8 +465,10 @@ int VelkSetLastFormatProgress(VelkHandle h, uint8_t idx, int32_t a, int32_t b) {
         if (!d) return 0;
         int32_t pair[2] = {a, b};
         Device::Lock lk(*d);
-        d->commit(StoreId::State, 0, offsetof(State, progressA), reinterpret_cast<const uint8_t*>(pair), sizeof pair);
-        return 1;
+        return lk && d->commit(StoreId::State, 0, offsetof(State, progressA), reinterpret_cast<const uint8_t*>(pair),
+                               sizeof pair)
+                   ? 1
+                   : 0;
     });
 }
 
@@ -441,6 +477,7 @@ int VelkWriteCisBlock(VelkHandle h, uint8_t idx) {
         Device* d = liveDev(h, idx);
         if (!d || d->config().chips == 0 || !h->flashLoaded.load()) return 0;
         Device::Lock lk(*d);
+        if (!lk) return 0;
         d->state()->cis[VELK_CIS_ACCESS_TIME_SEL] = h->flash[kCisOff + VELK_CIS_ACCESS_TIME_SEL];
         d->state()->cis[VELK_CIS_COPY_BACK_OFF] = h->flash[kCisOff + VELK_CIS_COPY_BACK_OFF];
         return 1;
@@ -509,10 +546,12 @@ int transfer(VelkHandle h, uint8_t idx, uint32_t length, uint8_t* readTo, const 
         }
         if (upto > done) {
             Device::Lock lk(*d);
-            if (readTo)
-                std::memcpy(readTo + done, d->rom() + c.codeStart + done, upto - done);
-            else
-                romWrite(d, c.codeStart + done, upto - done, writeFrom + done);
+            const bool ok = lk && (readTo ? d->copyOut(readTo + done, d->rom() + c.codeStart + done, upto - done)
+                                          : romWrite(d, c.codeStart + done, upto - done, writeFrom + done));
+            if (!ok) {
+                store(status, 2);
+                return 0;
+            }
         }
         done = upto;
         if (c.realistic) sleepMs(30);
@@ -537,9 +576,10 @@ int VelkReadEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordCo
     return guarded([&] {
         Device* d = liveDev(h, idx);
         if (!d || !words || wordCount == 0 || uint32_t(wordIndex) + wordCount > 64) return 0;
+        for (uint32_t i = 0; i < wordCount; ++i)
+            if (d->hasFault(FaultKind::EepromRead, wordIndex + i, 0, 0, 1)) return 0;
         Device::Lock lk(*d);
-        std::memcpy(words, d->state()->eeprom + wordIndex, size_t(wordCount) * 2);
-        return 1;
+        return lk && d->copyOut(words, d->state()->eeprom + wordIndex, size_t(wordCount) * 2) ? 1 : 0;
     });
 }
 
@@ -548,10 +588,12 @@ int VelkWriteEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordC
         Device* d = liveDev(h, idx);
         if (!d || !words || wordCount == 0 || uint32_t(wordIndex) + wordCount > 64) return 0;
         Device::Lock lk(*d);
+        if (!lk) return 0;
         for (uint32_t i = 0; i < wordCount; ++i) {
             if (d->hasFault(FaultKind::EepromWord, wordIndex + i, 0, 0, 1)) return 0;
-            d->commit(StoreId::State, 0, offsetof(State, eeprom) + 2 * (wordIndex + i),
-                      reinterpret_cast<const uint8_t*>(words + i), 2);
+            if (!d->commit(StoreId::State, 0, offsetof(State, eeprom) + 2 * (wordIndex + i),
+                           reinterpret_cast<const uint8_t*>(words + i), 2))
+                return 0;
         }
         return 1;
     });
@@ -560,11 +602,11 @@ int VelkWriteEEPROM(VelkHandle h, uint8_t idx, uint16_t wordIndex, uint8_t wordC
 int VelkReadEepData(VelkHandle h, uint8_t idx) {
     return guarded([&] {
         Device* d = liveDev(h, idx);
-        if (!d) return 0;
+        if (!d || d->hasFault(FaultKind::EepromRead)) return 0;
         uint16_t words[64];
         {
             Device::Lock lk(*d);
-            std::memcpy(words, d->state()->eeprom, sizeof words);
+            if (!lk || !d->copyOut(words, d->state()->eeprom, sizeof words)) return 0;
         }
         uint8_t rec[VELK_EEP_RECORD_SIZE] = {};
         decodeEeprom(d->config().deviceClass, words, rec);
@@ -581,17 +623,18 @@ int VelkWriteEepData(VelkHandle h, uint8_t idx, uint8_t mode) {
         std::fill(std::begin(words), std::end(words), 0xFFFF);
         if (!encodeEeprom(d->config().deviceClass, h->eepRecord(), words)) return 0;
         Device::Lock lk(*d);
+        if (!lk) return 0;
         if (mode == 2) {
             uint8_t bytes[128];
             for (int i = 0; i < 64; ++i) {
                 bytes[2 * i] = uint8_t(words[i]);
                 bytes[2 * i + 1] = uint8_t(words[i] >> 8);
             }
-            d->commit(StoreId::Rom, 0, d->config().eepWindow, bytes, sizeof bytes);
-        } else {
-            d->commit(StoreId::State, 0, offsetof(State, eeprom), reinterpret_cast<const uint8_t*>(words), sizeof words);
+            return d->commit(StoreId::Rom, 0, d->config().eepWindow, bytes, sizeof bytes) ? 1 : 0;
         }
-        return 1;
+        return d->commit(StoreId::State, 0, offsetof(State, eeprom), reinterpret_cast<const uint8_t*>(words), sizeof words)
+                   ? 1
+                   : 0;
     });
 }
 
@@ -600,8 +643,7 @@ int VelkReadEepDataFromExternalROM(VelkHandle h, uint8_t idx, uint32_t length, u
         Device* d = liveDev(h, idx);
         if (!d || !buf || length == 0 || length > 128) return 0;
         Device::Lock lk(*d);
-        std::memcpy(buf, d->rom() + d->config().eepWindow, length);
-        return 1;
+        return lk && d->copyOut(buf, d->rom() + d->config().eepWindow, length) ? 1 : 0;
     });
 }
 
@@ -611,8 +653,7 @@ int VelkReadExternalROM(VelkHandle h, uint8_t idx, uint32_t start, uint32_t leng
         if (!d || !buf || length == 0 || !rangeOk(start, length, d->config().romSize)) return 0;
         if (d->config().realistic) sleepMs(500);
         Device::Lock lk(*d);
-        std::memcpy(buf, d->rom() + start, length);
-        return 1;
+        return lk && d->copyOut(buf, d->rom() + start, length) ? 1 : 0;
     });
 }
 
@@ -623,8 +664,7 @@ int VelkWriteExternalROM(VelkHandle h, uint8_t idx, uint32_t start, uint32_t len
         if (d->hasFault(FaultKind::RomWrite)) return 0;
         if (d->config().realistic) sleepMs(1000);
         Device::Lock lk(*d);
-        romWrite(d, start, length, data);
-        return 1;
+        return lk && romWrite(d, start, length, data) ? 1 : 0;
     });
 }
 
@@ -636,10 +676,9 @@ int VelkEraseExternalROM(VelkHandle h, uint8_t idx) {
         {
             std::vector<uint8_t> ff(d->config().romSize, 0xFF);
             Device::Lock lk(*d);
-            d->commit(StoreId::Rom, 0, 0, ff.data(), ff.size());
+            if (!lk || !d->commit(StoreId::Rom, 0, 0, ff.data(), ff.size())) return 0;
         }
-        d->detach(d->hasFault(FaultKind::NoReenum) ? -1 : d->config().reenumMs);
-        return 1;
+        return d->detach(d->hasFault(FaultKind::NoReenum) ? -1 : d->config().reenumMs) ? 1 : 0;
     });
 }
 

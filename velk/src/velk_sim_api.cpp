@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -44,23 +45,44 @@ std::shared_ptr<Device> openNamed(const char* name) {
     }
     auto bus = currentBus();
     if (!bus->ok()) return nullptr;
-    if (!fs::exists(bus->deviceDir(name) / "state")) {
-        setError(std::string("no such device: ") + name);
-        return nullptr;
-    }
+    // A folder that is not a whole device says so (Device::open).
     return Device::open(bus, name);
 }
 
-bool parseNum(const std::string& s, uint32_t& out) {
-    if (s.empty()) return false;
-    int base = 10;
-    std::string_view v = s;
-    if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
-        base = 16;
-        v.remove_prefix(2);
+// Removes scratch folders of creations and removals that did not finish (the
+// process died): each is made and gone within one hold of the bus lock, so
+// whatever the caller, holding that lock, still finds is left over.
+void sweepScratch(Bus& bus) {
+    std::error_code ec;
+    std::vector<fs::path> stale;
+    for (auto it = fs::directory_iterator(bus.devicesDir(), ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (n.rfind(".new-", 0) == 0 || n.rfind(".gone-", 0) == 0) stale.push_back(it->path());
     }
-    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out, base);
-    return ec == std::errc() && p == v.data() + v.size();
+    for (auto& p : stale) fs::remove_all(p, ec);
+}
+
+// The bus lock for the span of a scope.
+class BusLock {
+public:
+    explicit BusLock(Bus& b) : bus_(b), fd_(b.lockBus()) {}
+    ~BusLock() { bus_.unlockBus(fd_); }
+    BusLock(const BusLock&) = delete;
+    BusLock& operator=(const BusLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    Bus& bus_;
+    int fd_;
+};
+
+// The profile named in a config file, whatever else it says ("" if none).
+std::string profileOf(const fs::path& dir) {
+    std::ifstream in(dir / "config");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("profile=", 0) == 0) return printable(line.substr(8));
+    return "";
 }
 
 struct FaultWord {
@@ -75,7 +97,10 @@ const FaultWord kFaults[] = {
     {"lba-read", FaultKind::LbaRead, 2, "lba-read LUN LBA          reading that sector fails"},
     {"lba-write", FaultKind::LbaWrite, 2, "lba-write LUN LBA         writing that sector fails"},
     {"lba-corrupt", FaultKind::LbaCorrupt, 2, "lba-corrupt LUN LBA       that sector reads back wrong"},
+    {"lba-torn", FaultKind::LbaTorn, 2,
+     "lba-torn LUN LBA          the next write of that sector fails after its first half is written (one shot)"},
     {"eeprom-word", FaultKind::EepromWord, 1, "eeprom-word INDEX         writing that EEPROM word fails"},
+    {"eeprom-read", FaultKind::EepromRead, 1, "eeprom-read INDEX         reading that EEPROM word fails (also VelkReadEepData)"},
     {"eep-data-write", FaultKind::EepDataWrite, 0, "eep-data-write            VelkWriteEepData fails"},
     {"fw-write", FaultKind::FwWrite, 0, "fw-write                  firmware write fails half way"},
     {"fw-read", FaultKind::FwRead, 0, "fw-read                   firmware read fails half way"},
@@ -87,6 +112,8 @@ const FaultWord kFaults[] = {
     {"erase", FaultKind::Erase, 2, "erase CHIP BLOCK          that block cannot be erased"},
     {"crash-mid-write", FaultKind::CrashMidWrite, 0,
      "crash-mid-write           the next process writing a store dies half way (SIGKILL)"},
+    {"crash-at-write", FaultKind::CrashAtWrite, 1,
+     "crash-at-write N          the process doing the Nth store write from now dies half way through it (SIGKILL)"},
 };
 
 std::string hex4(uint32_t v) {
@@ -98,6 +125,21 @@ std::string hex4(uint32_t v) {
 }  // namespace
 
 namespace velk::sim {
+bool parseNum(const std::string& s, uint32_t& out) {
+    if (s.empty()) return false;
+    int base = 10;
+    std::string_view v = s;
+    if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        base = 16;
+        v.remove_prefix(2);
+    }
+    uint32_t value = 0;
+    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), value, base);
+    if (ec != std::errc() || p != v.data() + v.size()) return false;
+    out = value;
+    return true;
+}
+
 std::string faultHelp() {
     std::string s = "Faults (velk-sim fault NAME ...):\n";
     for (auto& f : kFaults) s += std::string("  ") + f.help + "\n";
@@ -132,8 +174,24 @@ int VelkSimListDevices(VelkSimDeviceInfo* out, int max) {
             auto names = bus->deviceNames();
             int n = 0;
             for (auto& name : names) {
+                if (!validName(name.c_str())) continue;
                 auto d = Device::open(bus, name);
-                if (!d) continue;
+                if (!d) {
+                    if (out && n < max) {
+                        VelkSimDeviceInfo& i = out[n];
+                        std::memset(&i, 0, sizeof i);
+                        std::snprintf(i.name, sizeof i.name, "%s", name.c_str());
+                        std::snprintf(i.profile, sizeof i.profile, "%s", profileOf(bus->deviceDir(name)).c_str());
+                        i.damaged = 1;
+                        std::string why = lastError();
+                        const std::string lead = "device '" + name + "' is damaged: ";
+                        if (why.rfind(lead, 0) == 0) why = why.substr(lead.size());
+                        if (size_t cut = why.find(" (velk-sim remove"); cut != std::string::npos) why.resize(cut);
+                        std::snprintf(i.problem, sizeof i.problem, "%s", why.c_str());
+                    }
+                    ++n;
+                    continue;
+                }
                 if (out && n < max) {
                     VelkSimDeviceInfo& i = out[n];
                     std::memset(&i, 0, sizeof i);
@@ -207,12 +265,21 @@ int VelkSimCreate(const char* name, const char* profile, const char* const* sett
             if (!cfg) return 0;
             auto bus = currentBus();
             if (!bus->ok()) return 0;
-            int lock = bus->lockBus();
-            bool ok = Device::create(*bus, name, *cfg);
-            bus->unlockBus(lock);
-            if (!ok) return 0;
-            auto d = Device::open(bus, name);
-            if (!d) return 0;
+            std::shared_ptr<Device> d;
+            {
+                BusLock lock(*bus);
+                if (lock.held()) sweepScratch(*bus);
+                if (!Device::create(*bus, name, *cfg)) return 0;
+                d = Device::open(bus, name);
+                if (!d) {
+                    // Made but not usable: it goes again.
+                    const std::string why = lastError();
+                    std::error_code ec;
+                    fs::remove_all(bus->deviceDir(name), ec);
+                    setError("cannot create device '" + std::string(name) + "': " + why);
+                    return 0;
+                }
+            }
             d->recordFirstAttach();
             bus->changed(std::string("create ") + name);
             return 1;
@@ -223,20 +290,32 @@ int VelkSimCreate(const char* name, const char* profile, const char* const* sett
 int VelkSimRemove(const char* name) {
     return guarded(
         [&] {
-            auto d = openNamed(name);
-            if (!d) return 0;
-            auto bus = currentBus();
-            int lock = bus->lockBus();
-            {
-                Device::Lock lk(*d);
-                d->state()->removed.store(1);
+            if (!validName(name)) {
+                setError(std::string("bad device name '") + (name ? name : "") + "'");
+                return 0;
             }
+            auto bus = currentBus();
+            if (!bus->ok()) return 0;
             fs::path dir = bus->deviceDir(name);
-            fs::path gone = bus->devicesDir() / (std::string(".gone-") + name + "-" + std::to_string(getpid()));
             std::error_code ec;
-            fs::rename(dir, gone, ec);
-            if (!ec) fs::remove_all(gone, ec);
-            bus->unlockBus(lock);
+            {
+                BusLock lock(*bus);
+                if (!fs::is_directory(dir, ec)) {
+                    setError(std::string("no such device: ") + name);
+                    return 0;
+                }
+                // Handles on it (in any process) see it gone; no device lock is
+                // needed for the flag, and a damaged device may have none.
+                Device::markRemoved(dir);
+                fs::path gone = bus->devicesDir() / (std::string(".gone-") + name + "-" + std::to_string(getpid()));
+                fs::rename(dir, gone, ec);
+                if (ec) {
+                    setError(std::string("cannot remove ") + name + ": " + ec.message());
+                    return 0;
+                }
+                fs::remove_all(gone, ec);
+                if (lock.held()) sweepScratch(*bus);
+            }
             bus->changed(std::string("remove ") + name);
             return 1;
         },
@@ -247,9 +326,7 @@ int VelkSimPlug(const char* name) {
     return guarded(
         [&] {
             auto d = openNamed(name);
-            if (!d) return 0;
-            d->setPlugged(true);
-            return 1;
+            return d && d->setPlugged(true) ? 1 : 0;
         },
         0);
 }
@@ -258,9 +335,7 @@ int VelkSimUnplug(const char* name) {
     return guarded(
         [&] {
             auto d = openNamed(name);
-            if (!d) return 0;
-            d->setPlugged(false);
-            return 1;
+            return d && d->setPlugged(false) ? 1 : 0;
         },
         0);
 }
@@ -315,6 +390,7 @@ int VelkSimFault(const char* name, const char* command) {
             while (in >> tok) args.push_back(tok);
             if (word == "clear" && args.empty()) {
                 Device::Lock lk(*d);
+                if (!lk) return 0;
                 d->clearFaults();
                 return 1;
             }
@@ -339,12 +415,13 @@ int VelkSimFault(const char* name, const char* command) {
                         return 0;
                     }
                 }
-                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt) &&
+                if ((f.kind == FaultKind::LbaRead || f.kind == FaultKind::LbaWrite || f.kind == FaultKind::LbaCorrupt ||
+                     f.kind == FaultKind::LbaTorn) &&
                     (fault.a >= c.luns.size() || fault.b >= c.luns[fault.a].sectors)) {
                     setError("no such sector on " + std::string(name));
                     return 0;
                 }
-                if (f.kind == FaultKind::EepromWord && fault.a >= 64) {
+                if ((f.kind == FaultKind::EepromWord || f.kind == FaultKind::EepromRead) && fault.a >= 64) {
                     setError("EEPROM word index out of range (0-63)");
                     return 0;
                 }
@@ -353,12 +430,14 @@ int VelkSimFault(const char* name, const char* command) {
                     return 0;
                 }
                 Device::Lock lk(*d);
-                if (!d->addFault(fault)) {
+                if (!lk) return 0;
+                if (d->state()->faultCount >= kMaxFaults) {
                     setError("too many faults on " + std::string(name));
                     return 0;
                 }
-                if (f.kind == FaultKind::BadBlock) d->writeBadMark(uint8_t(fault.a), fault.b);
-                return 1;
+                // The mark first: a fault is listed only once it is in place.
+                if (f.kind == FaultKind::BadBlock && !d->writeBadMark(uint8_t(fault.a), fault.b)) return 0;
+                return d->addFault(fault) ? 1 : 0;
             }
             setError("unknown fault '" + word + "'");
             return 0;
@@ -403,8 +482,10 @@ size_t VelkSimDescribe(const char* name, char* buf, size_t size) {
                 for (uint8_t i = 0; i < c.chips; ++i) o << " [" << c.blocks[i] << " blocks x " << c.pagesPerBlock[i] << " pages]";
                 o << "\n";
             }
+            char window[16];
+            std::snprintf(window, sizeof window, "%04Xh", unsigned(c.eepWindow));
             o << "rom:         " << c.romSize << " bytes, code " << c.codeStart << "+" << c.codeSize << ", EEP copy at "
-              << hex4(c.eepWindow) << "h\n";
+              << window << "\n";
             o << "eeprom:     ";
             for (int i = 0; i < 8; ++i) o << " " << hex4(s->eeprom[i]);
             o << " ...\n";

@@ -513,6 +513,24 @@ TEST_F(VelkApi, EepromWordsAndFaults) {
     EXPECT_EQ(VelkSimFault("r", "eeprom-word 64"), 0);
 }
 
+TEST_F(VelkApi, UnreadableEepromWordFailsTheReadsOverIt) {
+    create("r", "reader");
+    Handle h(VelkCreateDeviceList(0, 0));
+    ASSERT_EQ(VelkSimFault("r", "eeprom-read 20"), 1);
+    std::array<uint16_t, 64> words{};
+    words.fill(0x5A5A);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 0, 64, words.data()), 0);
+    EXPECT_EQ(words[0], 0x5A5A) << "words untouched by a failed read";
+    uint16_t w = 0;
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 19, 1, &w), 1);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 20, 1, &w), 0);
+    EXPECT_EQ(VelkReadEEPROM(h, 0, 21, 1, &w), 1);
+    EXPECT_EQ(VelkReadEepData(h, 0), 0);
+    EXPECT_EQ(VelkSimFault("r", "eeprom-read 64"), 0);
+    ASSERT_EQ(VelkSimFault("r", "clear"), 1);
+    EXPECT_EQ(VelkReadEepData(h, 0), 1);
+}
+
 TEST_F(VelkApi, EepDataRoundTripThroughTheEeprom) {
     create("fd", "flashdisk");
     Handle h(VelkCreateDeviceList(0, 0));
@@ -697,6 +715,37 @@ TEST_F(VelkApi, RealisticTimingSleepsOnTheSimulatorClock) {
     uint8_t abort = 0;
     ASSERT_EQ(VelkLogicalFormat(h, 0, &progress, &abort), 1);
     EXPECT_GE(clock_.now.load() - t0, 2000);
+}
+
+// With realistic timing a scan of the demo device was over at once, so its
+// progress bar never showed moving: the scan's calls now cost time per block.
+TEST_F(VelkApi, RealisticTimingGivesTheScanAPerBlockCost) {
+    create("demo", "demo");
+    create("fast", "flashdisk");
+    auto scan = [&](bool erase) {
+        Handle h(VelkCreateDeviceList(0, 0));
+        _FlashDiskInfo* fi = nullptr;
+        EXPECT_EQ(VelkGetFlashInfo(h, 0, &fi), 1);
+        uint8_t spare[16];
+        const int64_t t0 = clock_.now.load();
+        for (uint8_t c = 0; c < 2; ++c)
+            for (uint32_t b = 0; b < 1024; ++b) {
+                for (uint8_t p = 0; p < 2; ++p) {
+                    VelkIsGoodBlock(h, 0, c, b);
+                    VelkReadRedundant(h, 0, c, b, p, spare);
+                }
+                if (erase) VelkEraseBlock(h, 0, c, b);
+            }
+        return clock_.now.load() - t0;
+    };
+    const int64_t plain = scan(false);
+    EXPECT_GE(plain, 3000) << "a few seconds for 2 x 1024 blocks";
+    EXPECT_LE(plain, 6000);
+    const int64_t erasing = scan(true);
+    EXPECT_GE(erasing, plain + 2000) << "erasing on the way costs more";
+    EXPECT_LE(erasing, 15000);
+    ASSERT_EQ(VelkSimUnplug("demo"), 1);
+    EXPECT_EQ(scan(true), 0) << "instant timing costs nothing";
 }
 
 TEST_F(VelkApi, BusWatchWakesOnAttachAndDetach) {

@@ -197,6 +197,67 @@ TEST_F(Reliability, WriterKilledHalfWayIsCompletedByTheNextUser) {
     EXPECT_NE(std::string(desc).find("faults:      none"), std::string::npos) << "the fault is one-shot";
 }
 
+// crash-at-write N: the Nth store write from now dies half way (and is
+// completed by the next user); the writes before it land; one shot.
+TEST_F(Reliability, CrashAtTheNthWriteKillsThereAndIsCompletedByTheNextUser) {
+    create("fd", "flashdisk", {"lun0.size=1M", "bad=none"});
+    ASSERT_EQ(VelkSimFault("fd", "crash-at-write 3"), 1);
+    pid_t kid = fork();
+    ASSERT_GE(kid, 0);
+    if (kid == 0) {
+        VelkHandle h = VelkCreateDeviceList(0, 0);
+        std::vector<uint8_t> sec(512);
+        for (uint32_t lba = 0; h && lba < 5; ++lba) {
+            sectorPattern(sec.data(), sec.size(), lba, 7);
+            VelkWriteLBA(h, 0, lba, 1, sec.data());
+        }
+        _exit(0);  // not reached when the fault fires
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(kid, &st, 0), kid);
+    ASSERT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL) << "the child died in its third write";
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> back(512), want(512), zero(512, 0);
+    for (uint32_t lba = 0; lba < 5; ++lba) {
+        ASSERT_EQ(VelkReadLBA(h, 0, lba, 1, back.data()), 1);
+        sectorPattern(want.data(), want.size(), lba, 7);
+        EXPECT_EQ(back, lba < 3 ? want : zero) << "LBA " << lba;
+    }
+    // Gone after firing: this process writes freely.
+    ASSERT_EQ(VelkWriteLBA(h, 0, 4, 1, want.data()), 1);
+}
+
+// lba-torn LUN LBA: the next write of that sector returns 0 with only its
+// first half written; the write after it is whole again.
+TEST_F(Reliability, TornWriteLeavesHalfTheSectorAndFiresOnce) {
+    create("fd", "flashdisk", {"lun0.size=1M", "bad=none"});
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> old(512, kFill), next(512, 0x3C), back(512);
+    ASSERT_EQ(VelkWriteLBA(h, 0, 6, 1, old.data()), 1);
+    ASSERT_EQ(VelkSimFault("fd", "lba-torn 0 6"), 1);
+    EXPECT_EQ(VelkWriteLBA(h, 0, 6, 1, next.data()), 0);
+    ASSERT_EQ(VelkReadLBA(h, 0, 6, 1, back.data()), 1);
+    EXPECT_TRUE(std::all_of(back.begin(), back.begin() + 256, [](uint8_t v) { return v == 0x3C; }));
+    EXPECT_TRUE(std::all_of(back.begin() + 256, back.end(), [](uint8_t v) { return v == kFill; }));
+    EXPECT_EQ(VelkWriteLBA(h, 0, 6, 1, next.data()), 1);
+    ASSERT_EQ(VelkReadLBA(h, 0, 6, 1, back.data()), 1);
+    EXPECT_EQ(back, next);
+}
+
+// lba-delay=MS: every sector transfer sleeps first on the simulator clock,
+// and a device that leaves the bus meanwhile fails the transfer.
+TEST_F(Reliability, LbaDelaySleepsBeforeEachTransfer) {
+    create("fd", "flashdisk", {"lun0.size=1M", "bad=none", "lba-delay=7"});
+    Handle h(VelkCreateDeviceList(0, 0));
+    std::vector<uint8_t> sec(512, kFill);
+    const int64_t t0 = VelkSimNow();
+    ASSERT_EQ(VelkWriteLBA(h, 0, 1, 1, sec.data()), 1);
+    ASSERT_EQ(VelkReadLBA(h, 0, 1, 1, sec.data()), 1);
+    EXPECT_EQ(VelkSimNow() - t0, 14);
+    ASSERT_EQ(VelkSimUnplug("fd"), 1);
+    EXPECT_EQ(VelkReadLBA(h, 0, 1, 1, sec.data()), 0);
+}
+
 TEST_F(Reliability, ProgressByteReadByASecondThreadDuringTransferAndFormat) {
     create("fd", "flashdisk", {"timing=realistic", "lun0.size=16M"});
     // Realistic timing sleeps on the virtual clock; let the sleeps yield so the

@@ -3,7 +3,6 @@
 
 #include "../src/sim.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -36,9 +35,12 @@ int simError(const char* what) {
     return usageError(std::string(what) + ": " + (e && *e ? e : "failed"));
 }
 
-bool parseInt(const std::string& s, int& out) {
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return !s.empty() && ec == std::errc() && p == s.data() + s.size();
+// A LUN index: decimal or 0x hexadecimal, range-checked before it is narrowed.
+bool parseLun(const std::string& s, int& out) {
+    uint32_t v = 0;
+    if (!velk::sim::parseNum(s, v) || v > 255) return false;
+    out = int(v);
+    return true;
 }
 
 void printHelp() {
@@ -92,8 +94,12 @@ int main(int argc, char** argv) {
         std::printf("%-16s %-12s %-9s %-5s %-4s %-4s %s\n", "NAME", "PROFILE", "VID:PID", "CLASS", "LUNS", "BUS", "INSTANCE");
         for (int i = 0; i < n && i < int(devs.size()); ++i) {
             const auto& d = devs[size_t(i)];
-            std::printf("%-16s %-12s %04X:%04X %02Xh   %-4d %-4s %s\n", d.name, d.profile, d.vid, d.pid, d.deviceClass,
-                        d.lunCount, d.attached ? "on" : "off", d.instance);
+            if (d.damaged)
+                std::printf("%-16s %-12s %-9s %-5s %-4s %-4s damaged: %s (velk-sim remove %s deletes it)\n", d.name,
+                            *d.profile ? d.profile : "?", "-", "-", "-", "-", d.problem, d.name);
+            else
+                std::printf("%-16s %-12s %04X:%04X %02Xh   %-4d %-4s %s\n", d.name, d.profile, d.vid, d.pid,
+                            d.deviceClass, d.lunCount, d.attached ? "on" : "off", d.instance);
         }
         return 0;
     }
@@ -115,7 +121,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "media") {
         int lun = 0;
-        if (!need(3) || !parseInt(a[2], lun) || (a[3] != "in" && a[3] != "out"))
+        if (!need(3) || !parseLun(a[2], lun) || (a[3] != "in" && a[3] != "out"))
             return usageError("usage: media NAME LUN in|out");
         return VelkSimSetMedia(a[1].c_str(), lun, a[3] == "in") ? 0 : simError("media");
     }

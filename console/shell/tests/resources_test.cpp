@@ -4,6 +4,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 namespace console {
 namespace {
@@ -117,6 +118,16 @@ TEST(ConsoleTemplate, ButtonsCaptionsFramesAndLayout)
         for (size_t j = i + 1; j < t.controls.size(); ++j)
             EXPECT_FALSE(overlaps(t.controls[i].rect, t.controls[j].rect))
                 << t.controls[i].caption << " / " << t.controls[j].caption;
+}
+
+TEST(ConsoleTemplate, ButtonsComeInTheListedOrderSoTabReachesExitLast)
+{
+    // Regression: "E&xit" came second, so Tab went from "Read Me first" to "E&xit".
+    std::vector<int> order;
+    for (const ui::ControlTemplate& c : consoleTemplate().controls)
+        if (c.kind == ui::Kind::PushButton || c.kind == ui::Kind::DefPushButton) order.push_back(c.id);
+    EXPECT_EQ(order, (std::vector<int>{IDC_README, IDC_WRITER, IDC_RW_TEST, IDC_FORMAT, IDC_KITBOX,
+                                       IDC_DRIVER_INSTALL, IDC_DELETE_REGISTRY, IDC_EXIT}));
 }
 
 TEST(ConsoleTemplate, AboutBoxClosesWithOk)

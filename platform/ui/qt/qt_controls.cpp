@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTextBlock>
 
 namespace ui::qtfe {
@@ -85,6 +86,40 @@ void MultiLineEdit::keyPressEvent(QKeyEvent* e)
 void MultiLineEdit::insertFromMimeData(const QMimeData* source)
 {
     if (source && source->hasText() && !isReadOnly()) insertFiltered(source->text());
+}
+
+namespace {
+
+class RowDelegate : public QStyledItemDelegate {
+public:
+    RowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(height_);
+        return s;
+    }
+private:
+    int height_;
+};
+
+}  // namespace
+
+ListBoxWidget::ListBoxWidget(int rowHeight, QWidget* parent)
+    : QListWidget(parent), rowHeight_(std::max(1, rowHeight))
+{
+    setUniformItemSizes(true);
+    setItemDelegate(new RowDelegate(rowHeight_, this));
+}
+
+void ListBoxWidget::keepWholeRows()
+{
+    const int inner = height() - 2 * frameWidth();
+    const int spare = inner > rowHeight_ ? inner % rowHeight_ : 0;
+    setViewportMargins(0, 0, 0, spare);
+    // The strip below the rows has the list's own colour.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(spare > 0);
 }
 
 FrameBox::FrameBox(const QString& caption, QWidget* parent)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QValidator>
@@ -59,6 +60,19 @@ private:
     void insertFiltered(const QString& s);
     uint32_t style_;
     int limit_ = 0;
+};
+
+// List box that shows whole rows only: rows of a fixed height, and the part
+// of the box below the last whole row kept out of the view (the platform
+// shortens such a list box to whole rows).
+class ListBoxWidget : public QListWidget {
+public:
+    ListBoxWidget(int rowHeight, QWidget* parent);
+    int rowHeight() const { return rowHeight_; }
+    // After the box got its size: the view's height becomes whole rows.
+    void keepWholeRows();
+private:
+    int rowHeight_;
 };
 
 // The platform's group box: an etched frame whose caption sits on its top

@@ -3,13 +3,16 @@
 
 #include "qt_controls.h"
 #include "qt_convert.h"
+#include "qt_look.h"
 #include "qt_window.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QIcon>
+#include <QTreeView>
 #include <QPixmap>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -107,7 +110,8 @@ QtFrontend::QtFrontend(int& argc, char** argv)
     if (!QApplication::instance()) ownApp_ = std::make_unique<QApplication>(argc, argv);
     g_frontend = this;
     QApplication::setQuitOnLastWindowClosed(false);
-    if (QStyle* s = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(s);
+    QApplication::setStyle(new DialogStyle);
+    QApplication::setPalette(dialogPalette(QApplication::style()->standardPalette()));
     installFontSubstitutions();
     QApplication::setFont(dialogFont());
     // The programs' icon: the emblem of the bitmap placeholder.
@@ -129,13 +133,14 @@ QtFrontend::QtFrontend(int& argc, char** argv)
                                     if (!g_frontend) return;
                                     g_frontend->endDispatch();
                                     g_frontend->checkLoops();
-                                });
+                                },
+                                [] { return QtFrontend::inputHeld(); });
     clock_.start();
 }
 
 QtFrontend::~QtFrontend()
 {
-    DialogWindow::setInputHooks(nullptr, nullptr);
+    DialogWindow::setInputHooks(nullptr, nullptr, nullptr);
     // The last windows were handed to deleteLater after the last loop ended.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (auto& [fd, n] : notifiers_) delete n;
@@ -192,13 +197,15 @@ void QtFrontend::takeScreenshotOnce(Dialog& d)
     taken = true;
     const std::string file = path;
     QPointer<DialogWindow> w = windowOf(d);
-    QTimer::singleShot(500, context_, [this, w, file] {
+    auto shoot = [this, w, file] {
         if (!w || !w->dialog()) return;
         const bool ok = w->picture().save(QString::fromStdString(file));
         std::fprintf(stderr, "%s %s\n", ok ? "saved the window picture in" : "could not save", file.c_str());
         detail::inputClose(*w->dialog());
         checkLoops();
-    });
+    };
+    // A program busy on its dialog thread then is pictured once it is back in its loop.
+    QTimer::singleShot(500, context_, [this, shoot] { DialogWindow::whenInputFree(context_, shoot); });
 }
 
 void QtFrontend::destroyWindow(Dialog& d, int /*result*/)
@@ -243,14 +250,54 @@ void QtFrontend::checkLoops()
 
 void QtFrontend::wake()
 {
+    postPump();
+    if (detail::onDialogThread()) showWhileBusy();
+}
+
+void QtFrontend::postPump()
+{
     if (!wakePending_.exchange(true)) {
         QMetaObject::invokeMethod(context_, [this] {
             wakePending_ = false;
             pumpNow();
         }, Qt::QueuedConnection);
     }
-    if (detail::onDialogThread()) showWhileBusy();
 }
+
+bool QtFrontend::inputHeld() { return g_frontend && g_frontend->holding_ > 0; }
+
+void QtFrontend::paintPending()
+{
+    if (holding_ > 0) return;
+    ++holding_;
+    // Window-system events other than input (expose, resize), posted update
+    // requests and the item views' delayed layouts; the pumps and the
+    // windows' own deferred input that come meanwhile wait for the loop.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    --holding_;
+    if (pumpDeferred_) {
+        pumpDeferred_ = false;
+        postPump();
+    }
+}
+
+void QtFrontend::updateNow(Dialog& d)
+{
+    DialogWindow* w = windowOf(d);
+    if (!w || !w->isVisible()) {
+        detail::flushChanges(d);
+        return;
+    }
+    w->setLive(true);
+    detail::flushChanges(d);
+    w->scrollListsToAdded();
+    w->setLive(false);
+    paintPending();
+}
+
+void QtFrontend::keepPainted() { paintPending(); }
 
 void QtFrontend::beginDispatch()
 {
@@ -286,7 +333,7 @@ void QtFrontend::showWhileBusy()
     // controls still showed each change at once. So while the thread has
     // been busy for a while, the windows show the model's state and repaint
     // right here, a few times a second. Input waits as it did there.
-    if (dispatchDepth_ == 0 || inBusyRefresh_) return;
+    if (dispatchDepth_ == 0 || inBusyRefresh_ || holding_ > 0) return;
     const qint64 now = clock_.elapsed();
     if (now - busySince_ < busyAfterMs_ || now - lastBusyRefresh_ < busyEveryMs_) return;
     lastBusyRefresh_ = now;
@@ -294,9 +341,11 @@ void QtFrontend::showWhileBusy()
     for (Dialog* d : detail::openDialogs()) {
         DialogWindow* w = windowOf(*d);
         if (!w || !w->isVisible()) continue;
+        w->setLive(true);  // what it adds to lists still scrolls at its next updateWindow
         w->refreshAll();
-        w->repaint();
+        w->setLive(false);
     }
+    paintPending();
     inBusyRefresh_ = false;
 }
 
@@ -304,6 +353,12 @@ long QtFrontend::pumpCount() { return g_pumps; }
 
 void QtFrontend::pumpNow()
 {
+    if (holding_ > 0) {
+        // The dialog thread is in a handler or a wait: the model is served
+        // once it is back in the loop.
+        pumpDeferred_ = true;
+        return;
+    }
     ++g_pumps;
     beginDispatch();
     detail::pump();
@@ -346,6 +401,7 @@ void QtFrontend::syncPollers()
         if (fd < 0 || notifiers_.count(fd)) continue;
         auto* n = new QSocketNotifier(fd, QSocketNotifier::Read, context_);
         QObject::connect(n, &QSocketNotifier::activated, context_, [this] {
+            if (holding_ > 0) return;  // the fd stays readable: it comes again
             detail::runPollers();
             pumpNow();
         });
@@ -359,8 +415,8 @@ int QtFrontend::messageBox(Dialog* owner, const std::string& text, const std::st
     const BoxLook look = boxLook(flags);
     QString body = QString::fromStdString(text);
     body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(look.icon, QString::fromStdString(title), body, look.buttons, parentFor(owner));
-    box.setTextFormat(Qt::PlainText);
+    PlatformMessageBox box(look.icon, QString::fromStdString(title), body, look.buttons, parentFor(owner),
+                           look.escapeButton != QMessageBox::NoButton);
     box.setDefaultButton(look.defaultButton);
     NoEscape noEscape;
     Waiting waiting(*this);
@@ -383,6 +439,13 @@ std::optional<std::string> QtFrontend::fileDialog(Dialog* owner, bool save, cons
     if (!filters.isEmpty()) dlg.setNameFilters(filters);
     if (!request.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(request.defaultExt));
     if (!request.initialName.empty()) dlg.selectFile(QString::fromStdString(request.initialName));
+    // The details view, its columns as wide as their contents (names are
+    // not cut), growing as the folder's entries arrive.
+    dlg.setViewMode(QFileDialog::Detail);
+    if (auto* tree = dlg.findChild<QTreeView*>()) {
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
     {
         Waiting waiting(*this);
         if (dlg.exec() != QDialog::Accepted) return std::nullopt;

@@ -40,6 +40,8 @@ public:
     std::optional<std::string> fileDialog(Dialog* owner, bool save,
                                           const FileDialogSpec& request) override;
     void setBusyCursor(bool on) override;
+    void updateNow(Dialog& d) override;
+    void keepPainted() override;
 
     // The window of d, or nullptr (tests and screenshots).
     static DialogWindow* windowOf(const Dialog& d);
@@ -55,8 +57,16 @@ public:
     // that needs none (offscreen, minimal, ...) or an X or Wayland server.
     static bool displayAvailable();
 
+    // True while the windows paint for a dialog thread that is busy or
+    // blocked: no input reaches the model and no handler runs meanwhile.
+    static bool inputHeld();
+
 private:
     void pumpNow();
+    void postPump();
+    // Lets Qt paint and lay out what is pending (expose, update and layout
+    // requests) while user input waits and the model is not pumped.
+    void paintPending();
     void armTimer();
     void syncPollers();
     void checkLoops();
@@ -83,6 +93,8 @@ private:
     QObject* context_ = nullptr;    // lives in the GUI thread; wake() posts to it
     QTimer* dueTimer_ = nullptr;    // the next timer or poller of the model
     std::atomic<bool> wakePending_{false};
+    int holding_ = 0;               // paintPending() running (dialog thread)
+    bool pumpDeferred_ = false;     // a pump came while holding
     struct Loop { Dialog* dialog; QEventLoop* loop; };
     std::vector<Loop> loops_;
     std::map<int, QSocketNotifier*> notifiers_;

@@ -3,6 +3,7 @@
 
 #include "qt_controls.h"
 #include "qt_convert.h"
+#include "qt_look.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -28,6 +29,13 @@ namespace {
 
 void (*g_beforeInput)() = nullptr;
 void (*g_afterInput)() = nullptr;
+bool (*g_inputHeld)() = nullptr;
+
+bool inputHeld() { return g_inputHeld && g_inputHeld(); }
+
+// Rows of a list box: one line of the dialog font each, as the platform's
+// list boxes draw them.
+int listRowHeight(const QFont& f) { return std::max(13, QFontMetrics(f).height()); }
 
 // Brackets the forwarding of one piece of user input to the model: the front
 // end times how long the dialog thread is busy with it and, afterwards, ends
@@ -67,16 +75,37 @@ void syncItems(int modelCount, ModelAt modelAt, int widgetCount, WidgetAt widget
     for (int i = same; i < modelCount; ++i) append(modelAt(i));
 }
 
+// How many of the widget's items are known to equal the model's: all of them
+// when the model only appended since the last refresh (the usual growth of a
+// log list), else none (then the items are compared one by one).
+template <class E>
+int appendedOnly(E& e, const ControlState& c, int widgetCount)
+{
+    const bool same = c.rewritten == e.rewritten && widgetCount <= static_cast<int>(c.items.size());
+    e.rewritten = c.rewritten;
+    return same ? widgetCount : 0;
+}
+
 // The closed height of a combo box: the template's height includes the list
 // that drops down.
 int comboHeight(int templatePixels) { return std::min(templatePixels, 21); }
 
 }  // namespace
 
-void DialogWindow::setInputHooks(void (*before)(), void (*after)())
+void DialogWindow::setInputHooks(void (*before)(), void (*after)(), bool (*held)())
 {
     g_beforeInput = before;
     g_afterInput = after;
+    g_inputHeld = held;
+}
+
+void DialogWindow::whenInputFree(QObject* ctx, std::function<void()> fn)
+{
+    if (!inputHeld()) {
+        fn();
+        return;
+    }
+    QTimer::singleShot(20, ctx, [ctx, fn = std::move(fn)]() mutable { whenInputFree(ctx, std::move(fn)); });
 }
 
 DialogWindow::DialogWindow(Dialog& d, QWidget* owner)
@@ -128,6 +157,13 @@ void DialogWindow::build(const std::vector<ControlState>& state)
     // Frames lie under everything else, whatever their template order.
     for (const Entry& e : entries_)
         if (e.widget && e.kind == Kind::GroupBox) e.widget->lower();
+    // Tab goes through the controls in template order.
+    QWidget* prev = nullptr;
+    for (const Entry& e : entries_) {
+        if (!e.widget || !(e.widget->focusPolicy() & Qt::TabFocus)) continue;
+        if (prev) QWidget::setTabOrder(prev, e.widget);
+        prev = e.widget;
+    }
     ++updating_;
     for (const ControlState& c : state) apply(c.index, c);
     --updating_;
@@ -204,13 +240,12 @@ QWidget* DialogWindow::makeControl(const ControlState& c, size_t index)
         break;
     }
     case Kind::ListBox: {
-        auto* l = new QListWidget(this);
+        auto* l = new ListBoxWidget(listRowHeight(font()), this);
         l->setSelectionMode((c.style & LBS_MULTIPLESEL) ? QAbstractItemView::MultiSelection
                                                         : QAbstractItemView::SingleSelection);
         l->setVerticalScrollBarPolicy((c.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
                                                              : Qt::ScrollBarAlwaysOff);
         l->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        l->setUniformItemSizes(true);
         connect(l, &QListWidget::itemSelectionChanged, this,
                 [this, index] { if (!updating_) onListSelection(index); });
         w = l;
@@ -246,6 +281,7 @@ QWidget* DialogWindow::makeControl(const ControlState& c, size_t index)
     }
     }
     if (w) w->setGeometry(geo);
+    if (auto* l = dynamic_cast<ListBoxWidget*>(w)) l->keepWholeRows();
     return w;
 }
 
@@ -291,10 +327,16 @@ void DialogWindow::apply(size_t index, const ControlState& c)
         break;
     case Kind::ListBox: {
         auto* l = static_cast<QListWidget*>(w);
+        Entry& e = entries_[index];
+        const int have = appendedOnly(e, c, l->count());
         syncItems(
-            static_cast<int>(c.items.size()), [&](int i) { return listItemText(c.items[i]); }, l->count(),
-            [&](int i) { return l->item(i)->text(); }, [&](int n) { while (l->count() > n) delete l->takeItem(l->count() - 1); },
+            static_cast<int>(c.items.size()) - have, [&](int i) { return listItemText(c.items[have + i]); },
+            l->count() - have, [&](int i) { return l->item(have + i)->text(); },
+            [&](int n) { while (l->count() > have + n) delete l->takeItem(l->count() - 1); },
             [&](const QString& s) { l->addItem(s); });
+        e.added = c.added;
+        e.lastAdded = c.lastAdded;
+        if (!live_) e.addedSeen = c.added;
         if (c.style & LBS_MULTIPLESEL) {
             for (int i = 0; i < l->count(); ++i) {
                 const bool on = i < static_cast<int>(c.selected.size()) && c.selected[i];
@@ -313,9 +355,11 @@ void DialogWindow::apply(size_t index, const ControlState& c)
     }
     case Kind::ComboBox: {
         auto* cb = static_cast<QComboBox*>(w);
+        const int have = appendedOnly(entries_[index], c, cb->count());
         syncItems(
-            static_cast<int>(c.items.size()), [&](int i) { return qs(c.items[i]); }, cb->count(),
-            [&](int i) { return cb->itemText(i); }, [&](int n) { while (cb->count() > n) cb->removeItem(cb->count() - 1); },
+            static_cast<int>(c.items.size()) - have, [&](int i) { return qs(c.items[have + i]); },
+            cb->count() - have, [&](int i) { return cb->itemText(have + i); },
+            [&](int n) { while (cb->count() > have + n) cb->removeItem(cb->count() - 1); },
             [&](const QString& s) { cb->addItem(s); });
         const int want = c.curSel >= 0 && c.curSel < cb->count() ? c.curSel : -1;
         if (cb->isEditable() && cb->lineEdit()) {
@@ -346,6 +390,18 @@ void DialogWindow::refreshControls(const std::vector<size_t>& indexes)
     if (!dialog_) return;
     for (size_t i : indexes)
         if (auto c = detail::control(*dialog_, i)) apply(i, *c);
+}
+
+void DialogWindow::scrollListsToAdded()
+{
+    if (!dialog_) return;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        Entry& e = entries_[i];
+        if (e.kind != Kind::ListBox || !e.widget || e.added == e.addedSeen) continue;
+        e.addedSeen = e.added;
+        auto* l = static_cast<QListWidget*>(e.widget);
+        if (e.lastAdded >= 0 && e.lastAdded < l->count()) l->scrollToItem(l->item(e.lastAdded));
+    }
 }
 
 void DialogWindow::refreshAll()
@@ -445,9 +501,11 @@ QMenu* DialogWindow::makeSystemMenu()
     // (the about box opened from it runs a loop of its own).
     auto post = [this](std::function<void(Dialog&)> fn) {
         QTimer::singleShot(0, this, [this, fn] {
-            if (!dialog_) return;
-            InputScope scope;
-            fn(*dialog_);
+            whenInputFree(this, [this, fn] {
+                if (!dialog_) return;
+                InputScope scope;
+                fn(*dialog_);
+            });
         });
     };
     if (dialog_ && dialog_->tmpl().systemMenu)
@@ -545,10 +603,13 @@ void DialogWindow::closeEvent(QCloseEvent* e)
     // The window goes away only when the model ends the dialog; the close box
     // asks the model (IDCANCEL), and a dialog without a system menu has none.
     e->ignore();
-    if (dialog_ && dialog_->tmpl().systemMenu) {
+    if (!dialog_ || !dialog_->tmpl().systemMenu) return;
+    // While the dialog thread is busy the request waits, as a close message does.
+    whenInputFree(this, [this] {
+        if (!dialog_) return;
         InputScope scope;
         detail::inputClose(*dialog_);
-    }
+    });
 }
 
 void DialogWindow::moveEvent(QMoveEvent* e)
@@ -560,6 +621,7 @@ void DialogWindow::moveEvent(QMoveEvent* e)
 void DialogWindow::showEvent(QShowEvent* e)
 {
     QDialog::showEvent(e);
+    askTitleBarButtons(this, dialog_ && dialog_->tmpl().systemMenu);
     reportOrigin();
 }
 

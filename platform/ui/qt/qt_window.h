@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPointer>
 
+#include <functional>
 #include <vector>
 
 class QMenu;
@@ -41,9 +42,21 @@ public:
     // appended items, each after a separator.
     QMenu* makeSystemMenu();
 
+    // While live (a handler on the dialog thread shows its changes as it
+    // makes them), items that reach a list box are remembered as new until
+    // scrollListsToAdded scrolls the box to the item added last (laying its
+    // items out first). Outside, items that arrive are not scrolled to.
+    void setLive(bool on) { live_ = on; }
+    void scrollListsToAdded();
+
     // Called by the front end before and after every piece of input
-    // forwarded to the model (busy time; ending the loops of ended dialogs).
-    static void setInputHooks(void (*before)(), void (*after)());
+    // forwarded to the model (busy time; ending the loops of ended dialogs);
+    // held() tells whether input must wait (the front end paints for a busy
+    // or blocked dialog thread).
+    static void setInputHooks(void (*before)(), void (*after)(), bool (*held)());
+    // Runs fn now, or once input no longer waits (fn then runs from ctx's
+    // thread's event loop).
+    static void whenInputFree(QObject* ctx, std::function<void()> fn);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -60,6 +73,11 @@ private:
         Kind kind = Kind::Static;
         int id = -1;
         uint32_t style = 0;
+        // Lists: the model's counters as last shown (ControlState), and what
+        // scrollListsToAdded has already scrolled to.
+        unsigned added = 0, rewritten = 0;
+        int lastAdded = -1;
+        unsigned addedSeen = 0;
     };
 
     void build(const std::vector<ControlState>& state);
@@ -82,6 +100,7 @@ private:
     QPointer<QMenu> sysMenu_;
     QToolButton* menuButton_ = nullptr;
     int updating_ = 0;   // > 0 while the window writes model state into widgets
+    bool live_ = false;
 };
 
 }  // namespace ui::qtfe

@@ -154,6 +154,27 @@ TEST(Model, ListsSortKeepTheSelectionOnItsItemAndSelectByUser) {
     EXPECT_EQ(d.log, (std::vector<std::string>{"sel 31", "sel 31", "sel 32"}));
 }
 
+TEST(Model, ListsTellTheFrontEndWhichItemWasAddedLast) {
+    // What a live update scrolls to: the item added last, wherever sorting put it.
+    Recorder d;
+    const auto state = [&](int id) { return *detail::control(d, *detail::indexOf(d, id)); };
+    EXPECT_EQ(state(30).lastAdded, -1);
+    d.addString(30, "m");
+    d.addString(30, "z");
+    const unsigned before = state(30).added;
+    EXPECT_EQ(d.addString(30, "a"), 0);
+    EXPECT_EQ(state(30).lastAdded, 0);
+    EXPECT_NE(state(30).added, before);  // a new item, even at an index seen before
+    d.resetContent(30);
+    EXPECT_EQ(state(30).lastAdded, -1);
+    d.addString(31, "x");
+    EXPECT_EQ(state(31).lastAdded, 0);
+    EXPECT_EQ(state(30).lastAdded, -1);  // per list
+    // Without a front end (and off the dialog thread) updateWindow does nothing.
+    d.updateWindow();
+    EXPECT_EQ(state(31).items, std::vector<std::string>{"x"});
+}
+
 TEST(Model, ProgressBarsClampAndStartOverPastTheEnd) {
     Recorder d;
     d.setPos(40, 150);

@@ -367,6 +367,71 @@ TEST(ScriptHarness, RunsADialogOfTheTestFromAScript) {
               "dialog \"Counter\" opened\nfailed at line 1: expect 10 text: expected \"1\", found \"0\"\n");
 }
 
+// Captions as an operator reads them: buttons, check boxes and radio buttons
+// by their own caption, edits and lists by the label before them.
+class Captioned : public ui::Dialog {
+public:
+    Captioned()
+        : Dialog(ui::DialogTemplate{303, "Captioned", 200, 80, true,
+                                    {{20, ui::Kind::Static, "Start", {5, 5, 30, 8}, 0},
+                                     {21, ui::Kind::Edit, "", {40, 5, 40, 12}, ui::ES_NUMBER},
+                                     {22, ui::Kind::PushButton, "&Write to EEPROM", {5, 20, 60, 14}, 0},
+                                     {23, ui::Kind::PushButton, "Erase", {70, 20, 40, 14}, 0},
+                                     {24, ui::Kind::PushButton, "Erase", {115, 20, 40, 14}, 0},
+                                     {25, ui::Kind::AutoCheckBox, "Write EEP File && F/W", {5, 38, 90, 10}, 0},
+                                     {-1, ui::Kind::Static, "Lines", {5, 50, 30, 8}, 0},
+                                     {26, ui::Kind::ListBox, "", {40, 50, 60, 24}, 0},
+                                     {-1, ui::Kind::GroupBox, "No ID", {110, 38, 80, 36}, 0},
+                                     {27, ui::Kind::Static, "Say \"hi\"", {115, 50, 60, 8}, 0}}}) {}
+    bool onInitDialog() override {
+        addString(26, "first");
+        addString(26, "second");
+        return true;
+    }
+    void onCommand(int id) override {
+        if (id == 22) setText(21, text(21) + "!");
+        Dialog::onCommand(id);
+    }
+    void onSelChange(int id) override { setText(27, "picked " + itemText(id, curSel(id))); }
+};
+
+TEST(ScriptHarness, ControlsAreNamedByTheirCaptionOrTheirLabel) {
+    auto body = [] {
+        Captioned c;
+        c.runModal();
+    };
+    const ui::ProgramInfo info{"Captioned", "captioned"};
+    auto r = ui::scripting::runScript("text \"Start\" 0005\n"
+                                      "click \"&Write to EEPROM\"\n"
+                                      "expect \"Start\" text 0005!\n"
+                                      "expect 21 text 0005!\n"
+                                      "click \"Write EEP File && F/W\"\n"
+                                      "expect \"Write EEP File && F/W\" checked yes\n"
+                                      "expect \"Say \\\"hi\\\"\" text Say \"hi\"\n"
+                                      "select \"Lines\" 1\n"
+                                      "expect 27 text picked second\n"
+                                      "expect \"picked second\" visible yes\n"
+                                      "close\n",
+                                      info, body);
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+
+    // None, several, a caption without ID, a broken quote: each fails the script.
+    const std::pair<const char*, const char*> bad[] = {
+        {"click \"Write to EEPROM\"\n", "failed at line 1: no control captioned \"Write to EEPROM\" in the dialog \"Captioned\""},
+        {"click \"Erase\"\n", "failed at line 1: 2 controls are captioned \"Erase\" in the dialog \"Captioned\": name it by its ID"},
+        {"expect \"No ID\" enabled yes\n", "failed at line 1: the control captioned \"No ID\" has no ID"},
+        {"click \"Erase\n", "failed at line 1: the caption \"Erase has no closing double quote"},
+        {"click \"Erase\"x\n", "failed at line 1: a blank must follow the caption in \"Erase\"x"},
+        {"click \"&Write to EEPROM\" 22\n", "failed at line 1: click takes one control"},
+        {"click Erase\n", "failed at line 1: not a control ID or a caption in double quotes: \"Erase\""},
+    };
+    for (const auto& [script, line] : bad) {
+        r = ui::scripting::runScript(script, info, body);
+        EXPECT_EQ(r.exitCode, 1) << script;
+        EXPECT_NE(r.transcript.find(line), std::string::npos) << script << r.transcript;
+    }
+}
+
 }  // namespace
 
 namespace {
