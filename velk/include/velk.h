@@ -204,7 +204,8 @@ int VelkSafeRemove(VelkHandle h, uint8_t idx);
 /* *info = VELK_FLASH_INFO_ENTRIES entries, CisParams (entry 8, offset 8)
  * pointing at the stored CIS record; returns 1. A device without NAND (a
  * card reader, an IDE bridge, a flash disk made with chips=0) also returns 1,
- * with ChipCount 0, PageSize 0 and no chip entries. 0: the device is gone,
+ * with ChipCount 0, PageSize 0, no chip entries and CisParams 0 (no CIS
+ * record: it lives in the flash). 0: the device is gone,
  * idx out of range or info NULL (then *info is left unchanged). */
 int VelkGetFlashInfo(VelkHandle h, uint8_t idx, _FlashDiskInfo **info);
 /* Page data, PageSize bytes. Erased pages read FFh. 0: out of range, device

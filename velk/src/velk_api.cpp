@@ -356,9 +356,11 @@ int VelkGetFlashInfo(VelkHandle h, uint8_t idx, _FlashDiskInfo** info) {
             e[i].PagesPerBlock = c.pagesPerBlock[i];
             e[i].SpareSize = c.spareSize();
         }
-        uint32_t cisOff = kCisOff;
-        std::memcpy(block + VELK_CIS_PARAMS_FIELD, &cisOff, 4);
-        {
+        // The CIS block lives in the flash: without NAND there is none
+        // (CisParams 0), and nothing can be set in it.
+        if (c.chips) {
+            uint32_t cisOff = kCisOff;
+            std::memcpy(block + VELK_CIS_PARAMS_FIELD, &cisOff, 4);
             Device::Lock lk(*d);
             if (!lk || !d->copyOut(block + kCisOff, d->state()->cis, VELK_CIS_RECORD_SIZE)) return 0;
         }

@@ -344,6 +344,10 @@ TEST_F(VelkApi, FlashGeometryOfBothProfiles) {
     EXPECT_EQ(fi[0].ChipCount, 0);
     EXPECT_EQ(fi[0].PageSize, 0);
     EXPECT_EQ(fi[0].BlockCount, 0u);
+    uint32_t cis = 1;
+    std::memcpy(&cis, reinterpret_cast<const uint8_t*>(fi) + VELK_CIS_PARAMS_FIELD, 4);
+    EXPECT_EQ(cis, 0u);   // no flash, so no CIS block either
+    EXPECT_EQ(VelkWriteCisBlock(r, 0), 0);
 }
 
 TEST_F(VelkApi, NandProgramsOnlyClearBitsAndErasesToFF) {
