@@ -244,15 +244,19 @@ ParseResult parseEep(LineReader& lines, const ParseRequest& req) {
     r.request = req;
     r.image.fill(0xFFFF);
 
-    // Validation: "[CheckSumIndex]" with its value line before "[START]", then
-    // "[START]", then "[END]". Reading stops once both tags have been seen.
+    // One reading serves both steps. The validation: "[CheckSumIndex]" with
+    // its value line before "[START]", then "[START]", then "[END]"; it is
+    // done once both tags have been seen. The parse of the body runs on the
+    // same lines from the first "[START]" to its "[END]", which is never
+    // before the validation's (a string tag may take an "[END]" as its
+    // definition line): what the parse finds only counts when the file
+    // validates.
     bool seenStart = false, seenEnd = false, haveIndex = false, indexLineNext = false;
+    BodyParser body(&r, r.request);
     std::string_view piece;
     while (!(seenStart && seenEnd)) {
-        if (!lines.next(piece)) {
-            r.messages.push_back(kReadFailValidation);
-            break;
-        }
+        if (!lines.next(piece)) break;
+        body.feed(piece);
         const std::string_view text = lineText(piece);
         if (indexLineNext) {
             indexLineNext = false;
@@ -269,14 +273,16 @@ ParseResult parseEep(LineReader& lines, const ParseRequest& req) {
         else if (tag == Tag::End && seenStart) seenEnd = true;
     }
     if (!(haveIndex && seenStart && seenEnd)) {
-        r.messages.push_back(kInvalidFormat);
-        return r;
+        ParseResult invalid;
+        invalid.request = req;
+        invalid.image.fill(0xFFFF);
+        if (!(seenStart && seenEnd)) invalid.messages.push_back(kReadFailValidation);
+        invalid.messages.push_back(kInvalidFormat);
+        return invalid;
     }
     r.valid = true;
 
-    // Parse the body, from the start of the file again, up to "[END]".
-    lines.rewind();
-    BodyParser body(&r, r.request);
+    // The rest of the body, up to its "[END]".
     while (!body.ended()) {
         if (!lines.next(piece)) {
             r.messages.push_back(kReadFailBody);

@@ -61,10 +61,10 @@ struct ParseResult {
     ParseRequest request;
 };
 
-// Validates and (when valid) parses an EEP file from its start. Both passes
-// stop where the design stops: the validation once "[START]" and "[END]"
-// have been seen (or at the end of the file), the parse at "[END]"; lines
-// after "[END]" are never read.
+// Validates and (when valid) parses an EEP file from its start, in one
+// reading that stops where the design stops: the validation once "[START]"
+// and "[END]" have been seen (or at the end of the file), the parse at the
+// body's "[END]"; lines after it are never read.
 ParseResult parseEep(LineReader& lines, const ParseRequest& request);
 ParseResult parseEep(std::string_view content, const ParseRequest& request);
 

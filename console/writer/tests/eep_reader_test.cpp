@@ -105,6 +105,17 @@ TEST(EepLineReader, BothPassesStopAtEnd) {
     EXPECT_TRUE(r.loaded);
     EXPECT_EQ(lines.consumed(), end);   // not one line after "[END]"
 
+    // A string tag that takes an "[END]" as its definition ends the
+    // validation there, but the body goes on to the next "[END]": the one
+    // reading serves both and stops at the later one.
+    const std::string eaten = "[CheckSumIndex]\n0001\n[START]\n0000\n[S-STR]\n[END]\n0002\n[END]\n";
+    const std::string withTail = eaten + "0003\n[START]\n";
+    LineReader inMemory(withTail);
+    const ParseResult e = parseEep(inMemory, ParseRequest{});
+    EXPECT_TRUE(e.loaded);
+    EXPECT_EQ(e.wordCount, 2);
+    EXPECT_EQ(inMemory.consumed(), eaten.size());
+
     // A read that fails (a folder) is a read failure of the validation.
     OpenFile folder(dir.path());
     LineReader unreadable(folder.fd, 1000);
