@@ -14,6 +14,7 @@ std::vector<uint16_t> descriptor(std::string_view text) {
 
 std::vector<uint16_t> packed(std::string_view text) {
     std::vector<uint16_t> words;
+    words.reserve((text.size() + 1) / 2);
     for (size_t k = 0; k < text.size(); k += 2) {
         const uint8_t first = static_cast<uint8_t>(text[k]);
         const uint8_t second = k + 1 < text.size() ? static_cast<uint8_t>(text[k + 1]) : 0;
