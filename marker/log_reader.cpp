@@ -1,25 +1,37 @@
 #include "log_reader.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace marker {
 
 // ---- LineReader -------------------------------------------------------------
 
 bool LineReader::fill() {
-    if (inMemory_ || !file_) return false;
-    len_ = std::fread(buf_.data(), 1, buf_.size(), file_);
+    if (inMemory_ || !file_ || remaining_ == 0) return false;
+    len_ = std::fread(buf_.data(), 1, static_cast<size_t>(std::min<uint64_t>(buf_.size(), remaining_)), file_);
+    remaining_ -= len_;
     pos_ = 0;
     return len_ > 0;
 }
 
-int LineReader::get() {
-    if (inMemory_) {
-        if (pos_ >= mem_.size()) return -1;
-        return static_cast<unsigned char>(mem_[pos_++]);
+std::FILE* openLogFile(const std::string& path, uint64_t& size) {
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    std::FILE* f = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return nullptr;
     }
-    if (pos_ >= len_ && !fill()) return -1;
-    return static_cast<unsigned char>(buf_[pos_++]);
+    size = static_cast<uint64_t>(st.st_size);
+    return f;
 }
 
 int LineReader::peek() {
@@ -28,20 +40,53 @@ int LineReader::peek() {
     return static_cast<unsigned char>(buf_[pos_]);
 }
 
-std::optional<std::string> LineReader::next() {
-    std::string s;
+bool LineReader::next(std::string& s) {
+    // Library searches (memchr) rather than byte loops: the reader also runs
+    // under the fuzzer, where every byte comparison is traced.
+    s.clear();
     bool any = false;
     while (s.size() < kMaxLinePiece) {
-        int ch = get();
-        if (ch < 0) break;
+        const char* base;
+        size_t avail;
+        if (inMemory_) {
+            base = mem_.data() + pos_;
+            avail = mem_.size() - pos_;
+        } else {
+            if (pos_ >= len_ && !fill()) break;
+            base = buf_.data() + pos_;
+            avail = len_ - pos_;
+        }
+        if (avail == 0) break;
         any = true;
-        if (ch == '\r' && peek() == '\n') ch = get();
-        s.push_back(static_cast<char>(ch));
-        if (ch == '\n') break;
+        size_t take = std::min(avail, kMaxLinePiece - s.size());
+        const void* nl = std::memchr(base, '\n', take);
+        if (nl) take = static_cast<size_t>(static_cast<const char*>(nl) - base) + 1;
+        const void* cr = std::memchr(base, '\r', take);
+        if (cr) take = static_cast<size_t>(static_cast<const char*>(cr) - base);
+        s.append(base, take);
+        pos_ += take;
+        if (cr) {
+            ++pos_;
+            if (peek() == '\n') {   // CR LF reads as LF and ends the line
+                ++pos_;
+                s.push_back('\n');
+                break;
+            }
+            s.push_back('\r');
+            continue;
+        }
+        if (nl) break;
     }
-    if (!any) return std::nullopt;
+    if (!any) return false;
     // The text ends at a NUL byte, as the string functions that read it see it.
-    if (size_t nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
+    if (const void* nul = std::memchr(s.data(), '\0', s.size()))
+        s.resize(static_cast<size_t>(static_cast<const char*>(nul) - s.data()));
+    return true;
+}
+
+std::optional<std::string> LineReader::next() {
+    std::string s;
+    if (!next(s)) return std::nullopt;
     return s;
 }
 
@@ -117,30 +162,28 @@ std::optional<BlockAddress> parseBlockLine(std::string_view line) {
 
 // ---- ScanLogReader ----------------------------------------------------------------
 
-std::optional<std::string> ScanLogReader::nextLine() {
+bool ScanLogReader::nextLine(std::string& out) {
     if (pushedBack_) {
-        std::optional<std::string> l = std::move(pushedBack_);
-        pushedBack_.reset();
-        return l;
+        pushedBack_ = false;
+        out.swap(ahead_);
+        return true;
     }
-    return lines_.next();
+    return lines_.next(out);
 }
 
 std::optional<BadBlock> ScanLogReader::next() {
-    while (std::optional<std::string> line = nextLine()) {
-        if (!isBlockLine(*line)) continue;
-        std::optional<BlockAddress> at = parseBlockLine(*line);
+    while (nextLine(line_)) {
+        if (!isBlockLine(line_)) continue;
+        std::optional<BlockAddress> at = parseBlockLine(line_);
         if (!at) continue;
         // At most four lines: two spare-area lines, the status line and the
         // empty line behind it; fewer when the record ends earlier.
         for (int i = 0; i < 4; ++i) {
-            std::optional<std::string> ahead = nextLine();
-            if (!ahead) return std::nullopt;
-            if (contains(*ahead, kStatusFail))
-                return BadBlock{at->chip, at->block, std::move(*line), std::move(*ahead)};
-            if (contains(*ahead, kStatusAny)) break;   // the record's own verdict: good
-            if (isBlockLine(*ahead)) {                  // the next record begins
-                pushedBack_ = std::move(ahead);
+            if (!lines_.next(ahead_)) return std::nullopt;
+            if (contains(ahead_, kStatusFail)) return BadBlock{at->chip, at->block, line_, ahead_};
+            if (contains(ahead_, kStatusAny)) break;   // the record's own verdict: good
+            if (isBlockLine(ahead_)) {                  // the next record begins
+                pushedBack_ = true;
                 break;
             }
         }

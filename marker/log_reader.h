@@ -34,25 +34,37 @@ inline constexpr size_t kMaxLinePiece = 254;
 // piece keeps its LF when it ends the line; the text stops at a NUL byte.
 class LineReader {
 public:
-    explicit LineReader(std::FILE* file) : file_(file), buf_(64 * 1024) {}
+    // Reads at most `limit` bytes of the file: the size the log had when it
+    // was opened, so a log that keeps growing still ends.
+    explicit LineReader(std::FILE* file, uint64_t limit = UINT64_MAX)
+        : file_(file), remaining_(limit), buf_(64 * 1024) {}
     explicit LineReader(std::string_view bytes) : mem_(bytes), inMemory_(true) {}
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // The next piece, or nothing at the end of the input.
+    // The next piece into `out` (its room is reused, so reading allocates
+    // nothing once the buffers have grown); false at the end of the input.
+    bool next(std::string& out);
+    // The same, as a value: nothing at the end of the input.
     std::optional<std::string> next();
 
 private:
-    int get();    // next byte, or -1 at the end
-    int peek();
+    int peek();   // the next byte without taking it, -1 at the end
     bool fill();
 
     std::FILE* file_ = nullptr;
+    uint64_t remaining_ = 0;
     std::string_view mem_;
     bool inMemory_ = false;
     std::vector<char> buf_;   // file reads only
     size_t pos_ = 0, len_ = 0;
 };
+
+// Opens a scan log for reading. Only a regular file (or a link to one)
+// opens: a FIFO, a device such as /dev/zero or a folder would never end or
+// holds no lines, so it counts as a log that cannot be opened. `size` is the
+// file's size at the time it was opened.
+std::FILE* openLogFile(const std::string& path, uint64_t& size);
 
 // A block the log reports bad: where it is, and the two lines to list.
 struct BadBlock {
@@ -81,10 +93,14 @@ public:
     std::optional<BadBlock> next();
 
 private:
-    std::optional<std::string> nextLine();
+    bool nextLine(std::string& out);
 
     LineReader& lines_;
-    std::optional<std::string> pushedBack_;
+    // The two line buffers: the current block line and the look-ahead line
+    // (which holds the next record's block line when the look-ahead ends
+    // there).
+    std::string line_, ahead_;
+    bool pushedBack_ = false;
 };
 
 }  // namespace marker

@@ -3,7 +3,6 @@
 #include "marker/log_reader.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace marker {
 
@@ -66,9 +65,11 @@ void MarkerDialog::openFile() {
     std::optional<std::string> path = openFileDialog(spec);
     if (!path) return;
 
-    // A folder opens on this platform but holds no lines: it cannot be read either.
-    std::error_code ec;
-    std::FILE* f = std::filesystem::is_directory(*path, ec) ? nullptr : std::fopen(path->c_str(), "rb");
+    // Only a regular file opens: a FIFO or a link to /dev/zero would never
+    // end, a folder holds no lines. The log is read as far as it reached
+    // when it was opened.
+    uint64_t size = 0;
+    std::FILE* f = openLogFile(*path, size);
     if (!f) {
         messageBox("Error to read log file", "Error", ui::MB_OK | ui::MB_ICONSTOP);
         return;
@@ -77,7 +78,7 @@ void MarkerDialog::openFile() {
     std::unique_ptr<BlockMarker> device;
     if (mark && list_) device = makeMarker_(list_.get());
 
-    LineReader lines(f);
+    LineReader lines(f, size);
     ScanLogReader reader(lines);
     while (std::optional<BadBlock> bad = reader.next()) {
         if (device) device->markBad(bad->chip, bad->block);

@@ -112,6 +112,15 @@ void ScanDialog::onCommand(int id) {
     }
 }
 
+int ScanDialog::onDeviceChange(unsigned event) {
+    if (event == ui::DBT_DEVICEREMOVECOMPLETE && !idle_.isSet() && list_ &&
+        VelkOpenDevice(list_.get(), 0) == 0) {   // 0 on index 0: the device is off the bus
+        removed_ = true;
+        stopFlag_ = 1;   // as Stop: the worker ends at the next block
+    }
+    return 0;
+}
+
 void ScanDialog::closeWhenIdle() {
     idle_.wait();
     endDialog(0);
@@ -124,6 +133,7 @@ void ScanDialog::onDestroy() {
 
 void ScanDialog::startScan() {
     if (!list_ || !idle_.isSet()) return;
+    removed_ = false;
     stopFlag_ = 0;
     setText(IDC_CLOSE, "Stop");
     enable(IDC_SCAN, false);
@@ -166,7 +176,11 @@ void ScanDialog::runScan() {
     case ScanOutcome::LogCreateFailed:
         messageBox("Create log file fail!", "", ui::MB_OK);
         return;
+    case ScanOutcome::DeviceRemoved:
+        messageBox(kDeviceRemovedText, "Error", ui::MB_OK | ui::MB_ICONSTOP);
+        break;
     case ScanOutcome::Stopped:
+        if (removed_) messageBox(kDeviceRemovedText, "Error", ui::MB_OK | ui::MB_ICONSTOP);
         break;
     case ScanOutcome::Completed:
         messageBox(summaryText(r), "Scan Status", ui::MB_OK);

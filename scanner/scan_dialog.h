@@ -21,6 +21,13 @@ enum : int {
     IDC_CLOSE = 1010,        // "Close" while idle, "Stop" while a scan runs
 };
 
+// Shown (title "Error", stop icon) when the device left the bus during a
+// scan: the scan stopped as Stop stops it, and scan.log ends with the last
+// block that was really read, so the marker never retires blocks that were
+// not scanned.
+inline constexpr const char* kDeviceRemovedText =
+    "The scan stopped because the device was removed.\nscan.log ends with the last block read.";
+
 ui::DialogTemplate scanDialogTemplate();
 
 // Makes the device a scan works on from the dialog's device list.
@@ -34,6 +41,9 @@ public:
 
     bool onInitDialog() override;
     void onCommand(int id) override;
+    // A removal notice during a scan stops it when the scanned device is the
+    // one that has gone (the notice names no device).
+    int onDeviceChange(unsigned event) override;
     void onDestroy() override;
 
     // The dialog's device list (null when no device was found).
@@ -49,6 +59,8 @@ private:
     device::List list_;
     // 1 while idle and after a stop request, 0 while a scan may run.
     std::atomic<int> stopFlag_{1};
+    // Set with the stop flag when the removal notice stopped the scan.
+    std::atomic<bool> removed_{false};
     // Set while no worker runs; the dialog waits on it before it closes.
     ui::ManualResetEvent idle_{true};
 };

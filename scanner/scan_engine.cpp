@@ -64,22 +64,37 @@ ScanResult ScanEngine::run(const std::string& logPath, ScanOptions opt) {
     uint64_t pagesDone = 0;
     int shown = -1;
 
+    // Ends the scan as Stop does: the log keeps what was written so far.
+    auto stop = [&](ScanOutcome outcome) {
+        dev_.close();
+        r.logWriteFailed = !log.close();
+        r.outcome = outcome;
+        return r;
+    };
+
     for (uint8_t c = 0; c < chips; ++c) {
         const ChipGeometry& chip = g.chips[c];
         log.chipStart(c, chip.pagesPerBlock);
-        dev_.open();
+        if (!dev_.open()) {   // gone before the chip's first block: nothing to close
+            r.logWriteFailed = !log.close();
+            r.outcome = ScanOutcome::DeviceRemoved;
+            return r;
+        }
         for (uint32_t b = 0; b < chip.blockCount; ++b) {
-            if (ctl_.stopRequested()) {
-                dev_.close();
-                r.logWriteFailed = !log.close();
-                r.outcome = ScanOutcome::Stopped;
-                return r;
-            }
-            bool bad = false;
+            if (ctl_.stopRequested()) return stop(ScanOutcome::Stopped);
+            bool bad = false, failed = false;
             log.blockLine(c, b);
             for (uint8_t page = 0; page < 2; ++page) {
                 if (!dev_.isGoodBlock(c, b)) bad = true;
                 if (dev_.readSpare(c, b, page, spare)) log.spareLine(spare);
+                else failed = true;
+            }
+            // A device that left the bus fails every call: its blocks are
+            // not bad, they were never read. The record is taken back, so
+            // the log ends with the last block really read.
+            if ((bad || failed) && !dev_.present()) {
+                log.dropBlockRecord();
+                return stop(ScanOutcome::DeviceRemoved);
             }
             if (bad) {
                 ++r.badPerChip[c];

@@ -38,8 +38,13 @@ public:
     // Queries the geometry again (the library may have replaced it). False
     // when the query failed: there is nothing to scan.
     virtual bool geometry(Geometry& out) = 0;
-    virtual void open() = 0;
+    // False when the device could not be opened: it has left the bus.
+    virtual bool open() = 0;
     virtual void close() = 0;
+    // Whether the device is still on the bus. Asked after a block whose
+    // query or read failed, to tell a removed device (every call fails) from
+    // a failing block.
+    virtual bool present() = 0;
     // False for a bad block and for a failed query (the two look the same).
     virtual bool isGoodBlock(uint8_t chip, uint32_t block) = 0;
     // Reads the spare area of a page into buf (kSpareBufferSize bytes). False
@@ -71,6 +76,8 @@ struct ScanOptions {
 enum class ScanOutcome {
     Completed,        // closing line written: show the summary
     Stopped,          // stop requested: the log ends after the last complete record
+    DeviceRemoved,    // the device left the bus: stopped as by Stop, the log ends
+                      // with the last block really read
     NoGeometry,       // the geometry query failed: no log, no device call
     LogCreateFailed,  // the log could not be created: no device call
 };

@@ -1,5 +1,6 @@
 #include "scan_log.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace scanner {
@@ -21,6 +22,7 @@ ScanLogWriter::~ScanLogWriter() { close(); }
 bool ScanLogWriter::create(const std::string& path) {
     close();
     buf_.clear();
+    recordStart_ = 0;
     failed_ = false;
     file_ = std::fopen(path.c_str(), "wb");
     if (file_) buf_.reserve(kFlushAt + 256);
@@ -36,8 +38,7 @@ bool ScanLogWriter::close() {
     return !failed_;
 }
 
-void ScanLogWriter::endLine() {
-    buf_.push_back('\n');
+void ScanLogWriter::flushIfFull() {
     if (file_ && buf_.size() >= kFlushAt) {
         if (std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size()) failed_ = true;
         buf_.clear();
@@ -72,6 +73,7 @@ void ScanLogWriter::header(uint16_t pageSize, uint8_t chipCount, uint32_t totalB
     put("Total pages    : 0x");
     putHex(totalPages);
     endLine();
+    flushIfFull();
 }
 
 void ScanLogWriter::chipStart(uint8_t chip, uint16_t pagesPerBlock) {
@@ -84,9 +86,11 @@ void ScanLogWriter::chipStart(uint8_t chip, uint16_t pagesPerBlock) {
     put(" Pages");
     endLine();
     endLine();
+    flushIfFull();
 }
 
 void ScanLogWriter::blockLine(uint8_t chip, uint32_t block) {
+    recordStart_ = buf_.size();
     put("Flash #");
     putDec(chip);
     put(", Block #");
@@ -108,10 +112,13 @@ void ScanLogWriter::spareLine(const uint8_t* spare) {
     endLine();
 }
 
+void ScanLogWriter::dropBlockRecord() { buf_.resize(std::min(recordStart_, buf_.size())); }
+
 void ScanLogWriter::statusLine(bool bad) {
     put(bad ? "Block Status : Fail" : "Block Status : OK");
     endLine();
     endLine();
+    flushIfFull();
 }
 
 void ScanLogWriter::zoneLine(uint8_t chip, uint32_t zone, uint8_t runningTotal) {
@@ -122,12 +129,14 @@ void ScanLogWriter::zoneLine(uint8_t chip, uint32_t zone, uint8_t runningTotal) 
     put(" Bad Block total : ");
     putDec(runningTotal);
     endLine();
+    flushIfFull();
 }
 
 void ScanLogWriter::closingLine(uint32_t badTotal) {
     put("Bad blocks : ");
     putDec(badTotal);
     endLine();
+    flushIfFull();
 }
 
 }  // namespace scanner

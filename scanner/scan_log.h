@@ -40,8 +40,10 @@ std::string scanLogPath(const std::string& directory);
 
 // Formats the lines of the log into an internal buffer and hands the buffer
 // to the file in large pieces, so a scan costs one write call per 64 KiB, not
-// one per line. Without a file (default constructor) everything stays in the
-// buffer: text() returns it (tests, benchmark).
+// one per line. The buffer goes to the file only between records, so the
+// block record being written can still be taken back. Without a file
+// (default constructor) everything stays in the buffer: text() returns it
+// (tests, benchmark).
 class ScanLogWriter {
 public:
     ScanLogWriter() = default;
@@ -59,8 +61,11 @@ public:
     void header(uint16_t pageSize, uint8_t chipCount, uint32_t totalBlocks, uint32_t totalPages);
     // The 55-character separator, "Flash Number #%d : Block Size = %d Pages", empty line.
     void chipStart(uint8_t chip, uint16_t pagesPerBlock);
-    // "Flash #%d, Block #%d".
+    // "Flash #%d, Block #%d": begins a block record.
     void blockLine(uint8_t chip, uint32_t block);
+    // Takes back the block record begun by the last blockLine (before its
+    // status line): nothing of it reaches the file.
+    void dropBlockRecord();
     // Four blanks and the first 16 bytes of the spare area as "%02X" separated by blanks.
     void spareLine(const uint8_t* spare);
     // "Block Status : Fail" or "Block Status : OK", then an empty line.
@@ -77,9 +82,11 @@ private:
     void put(std::string_view s) { buf_.append(s); }
     void putDec(uint32_t v);
     void putHex(uint32_t v);
-    void endLine();
+    void endLine() { buf_.push_back('\n'); }
+    void flushIfFull();   // at the end of a record or of a line outside one
 
     std::string buf_;
+    size_t recordStart_ = 0;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
 };

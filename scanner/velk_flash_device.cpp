@@ -19,9 +19,9 @@ bool VelkFlashDevice::geometry(Geometry& out) {
     return true;
 }
 
-void VelkFlashDevice::open() {
-    if (h_) VelkOpenDevice(h_, 0);
-}
+bool VelkFlashDevice::open() { return h_ && VelkOpenDevice(h_, 0) != 0; }
+
+bool VelkFlashDevice::present() { return h_ && VelkOpenDevice(h_, 0) != 0; }
 
 void VelkFlashDevice::close() {
     if (h_) VelkCloseDevice(h_, 0);

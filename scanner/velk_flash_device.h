@@ -15,8 +15,11 @@ public:
 
     // Chips beyond the entries the library's record holds are not read.
     bool geometry(Geometry& out) override;
-    void open() override;
+    // VelkOpenDevice on index 0 fails only when the device has left the bus.
+    bool open() override;
     void close() override;
+    // VelkOpenDevice as a probe (it holds nothing open).
+    bool present() override;
     bool isGoodBlock(uint8_t chip, uint32_t block) override;
     bool readSpare(uint8_t chip, uint32_t block, uint8_t page, uint8_t* buf) override;
     void eraseBlock(uint8_t chip, uint32_t block) override;

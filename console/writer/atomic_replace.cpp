@@ -53,6 +53,29 @@ void copyMode(int fd, const std::string& target) {
 
 }  // namespace
 
+bool writeProduced(int fd, const ScratchFile::Producer& produce) {
+    constexpr size_t kBuffer = 64 * 1024;
+    std::string buf;
+    buf.reserve(kBuffer);
+    bool failed = false;
+    const Sink sink = [&](std::string_view piece) {
+        if (failed) return false;
+        if (buf.size() + piece.size() > kBuffer) {
+            failed = !writeAll(fd, buf);
+            buf.clear();
+            if (failed) return false;
+        }
+        if (piece.size() > kBuffer) {
+            failed = !writeAll(fd, piece);
+            return !failed;
+        }
+        buf.append(piece);
+        return true;
+    };
+    if (!produce(sink) || failed) return false;
+    return writeAll(fd, buf);
+}
+
 ScratchFile::~ScratchFile() {
     if (fd_ >= 0) ::close(fd_);
     if (created_ && !path_.empty()) ::unlink(path_.c_str());
@@ -77,6 +100,10 @@ bool ScratchFile::open(const std::string& path) {
 }
 
 bool ScratchFile::commit(std::string_view content, const std::string& target, const std::string& source) {
+    return commit([content](const Sink& out) { return out(content); }, target, source);
+}
+
+bool ScratchFile::commit(const Producer& produce, const std::string& target, const std::string& source) {
     if (fd_ < 0) return false;
     struct stat self {};
     if (::fstat(fd_, &self) != 0) return false;
@@ -84,9 +111,9 @@ bool ScratchFile::commit(std::string_view content, const std::string& target, co
         // The scratch is the file being replaced or copied: leave it alone.
         ::close(fd_);
         fd_ = -1;
-        return commitBeside(content, target);
+        return commitBeside(produce, target);
     }
-    const bool written = ::ftruncate(fd_, 0) == 0 && writeAll(fd_, content);
+    const bool written = ::ftruncate(fd_, 0) == 0 && writeProduced(fd_, produce);
     if (written) copyMode(fd_, target);
     const bool synced = written && ::fsync(fd_) == 0;
     const bool closed = ::close(fd_) == 0;
@@ -100,10 +127,10 @@ bool ScratchFile::commit(std::string_view content, const std::string& target, co
     }
     if (errno != EXDEV) return false;
     // Another file system: the rename must happen inside the target's own.
-    return commitBeside(content, target);
+    return commitBeside(produce, target);
 }
 
-bool ScratchFile::commitBeside(std::string_view content, const std::string& target) {
+bool ScratchFile::commitBeside(const Producer& produce, const std::string& target) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -112,7 +139,7 @@ bool ScratchFile::commitBeside(std::string_view content, const std::string& targ
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    const bool written = writeAll(fd, content);
+    const bool written = writeProduced(fd, produce);
     if (written) copyMode(fd, target);
     const bool synced = written && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;

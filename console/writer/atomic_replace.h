@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "eep_text.h"
+
 namespace eep {
 
 class ScratchFile {
@@ -31,13 +33,22 @@ public:
     // touching its content yet. False when it cannot be opened.
     bool open(const std::string& path);
 
-    // Makes `content` the content of `target` in one step. `source` is a file
-    // that must survive (the template being copied); it may be empty. False
-    // when the target could not be replaced; the target is then unchanged.
+    // Writes the new content into a sink, piece by piece; false when it
+    // cannot be made (a read of the template failed, the sink failed). It
+    // may be asked twice (a second time for the file beside the target) and
+    // must give the same content each time.
+    using Producer = std::function<bool(const Sink&)>;
+
+    // Makes what `produce` writes the content of `target` in one step.
+    // `source` is a file that must survive (the template being copied); it
+    // may be empty. False when the target could not be replaced; the target
+    // is then unchanged. The content goes to the file through a fixed
+    // buffer, so memory does not grow with it.
+    bool commit(const Producer& produce, const std::string& target, const std::string& source);
     bool commit(std::string_view content, const std::string& target, const std::string& source);
 
 private:
-    bool commitBeside(std::string_view content, const std::string& target);
+    bool commitBeside(const Producer& produce, const std::string& target);
     int doRename(const char* from, const char* to);
 
     RenameFn rename_;
@@ -48,5 +59,9 @@ private:
 
 // Reads a whole file. False when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& content);
+
+// Writes what `produce` gives into the open descriptor fd through a fixed
+// buffer. False when producing or writing failed.
+bool writeProduced(int fd, const ScratchFile::Producer& produce);
 
 }  // namespace eep

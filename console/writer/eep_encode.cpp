@@ -14,6 +14,7 @@ std::vector<uint16_t> descriptor(std::string_view text) {
 
 std::vector<uint16_t> packed(std::string_view text) {
     std::vector<uint16_t> words;
+    words.reserve((text.size() + 1) / 2);
     for (size_t k = 0; k < text.size(); k += 2) {
         const uint8_t first = static_cast<uint8_t>(text[k]);
         const uint8_t second = k + 1 < text.size() ? static_cast<uint8_t>(text[k + 1]) : 0;
@@ -41,6 +42,17 @@ std::vector<std::string> splitNames(std::string_view text, std::string_view sepa
         if (k > begin) names.emplace_back(text.substr(begin, std::min(k - begin, maxChars)));
     }
     return names;
+}
+
+size_t textLimit(Tag tag) {
+    switch (tag) {
+    case Tag::InquiryVendor:
+    case Tag::InquiryProduct:
+    case Tag::CardStr:
+        return std::string_view::npos;
+    default:
+        return kMaxStringChars;
+    }
 }
 
 EncodedString encodeString(Tag tag, std::string_view text) {
@@ -89,6 +101,34 @@ EncodedString encodeString(Tag tag, std::string_view text) {
         break;
     }
     return e;
+}
+
+size_t encodedWordCount(Tag tag, std::string_view text) {
+    switch (tag) {
+    case Tag::VendorStr:
+    case Tag::ProductStr:
+    case Tag::InterfaceStr:
+        return text.size() + (text.size() % 4 == 3 ? 1 : 0) + 1;
+    case Tag::SerialStr:
+        return text.size() + 1;
+    case Tag::InquiryVendor:
+        return 4;
+    case Tag::InquiryProduct:
+        return 8;
+    case Tag::CardStr: {
+        // Two words for each of at most 10 names, as splitNames counts them.
+        size_t names = 0;
+        bool inName = false;
+        for (char c : text) {
+            const bool separator = c == ';' || c == ',' || c == ' ';
+            if (!separator && !inName && ++names == 10) break;
+            inName = !separator;
+        }
+        return 2 * names;
+    }
+    default:
+        return 0;
+    }
 }
 
 void applyChecksum(Image& image, uint16_t index) {

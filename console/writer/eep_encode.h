@@ -13,9 +13,16 @@
 
 namespace eep {
 
-// A string text is at most 64 characters, the size of the device's string
-// fields; a longer run between the quotes is cut there.
+// The vendor, product, interface and serial texts are at most 64
+// characters, the size of the device's string fields; a longer run between
+// the quotes is cut there.
 inline constexpr size_t kMaxStringChars = 64;
+
+// How much of the run between the quotes a section takes as its text: 64
+// characters for the four descriptor strings; the inquiry and card-name
+// texts are taken whole, since their encodings apply sizes of their own (8
+// and 16 characters with the clipping message, 10 card names of 4).
+size_t textLimit(Tag tag);
 
 // One string section, encoded.
 struct EncodedString {
@@ -32,6 +39,9 @@ struct EncodedString {
 // and space-filled inquiry strings of 8 and 16 characters, and packed card
 // names of 4 characters each. Characters are taken as bytes (00h-FFh).
 EncodedString encodeString(Tag tag, std::string_view text);
+
+// The number of words encodeString(tag, text) gives, found without encoding.
+size_t encodedWordCount(Tag tag, std::string_view text);
 
 // Splits at any of the separator characters, skipping empty names, and keeps
 // at most maxNames names of at most maxChars characters each.

@@ -2,6 +2,9 @@
 
 #include "eep_encode.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace eep {
 
 namespace {
@@ -113,7 +116,7 @@ void decodeDataLine(ParseResult& r, const ParseRequest& req, int word, std::stri
 }
 
 // Stores the words of one string section at word i and records its position.
-void encodeSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string_view text, int& i) {
+void encodeSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string_view text, int64_t& i) {
     const EncodedString e = encodeString(tag, text);
     if (e.clipped) r.messages.push_back(*e.clipped);
 
@@ -151,33 +154,36 @@ void encodeSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string
     }
 }
 
-// A string tag's definition line.
-void stringSection(ParseResult& r, const ParseRequest& req, Tag tag, std::string_view line, int& i) {
+// A string tag's definition line. Without a result only the words the
+// section takes are counted (the writers follow the layout that way).
+void stringSection(ParseResult* r, const ParseRequest& req, Tag tag, std::string_view line, int64_t& i) {
     const auto run = quotedRun(line);
     if (!run) {
-        r.messages.push_back(kStringDefineError);
+        if (r) r->messages.push_back(kStringDefineError);
         return;
     }
-    std::string_view text = line.substr(run->begin, std::min(run->length, kMaxStringChars));
-    std::string replaced;
+    std::string_view text = line.substr(run->begin, std::min(run->length, textLimit(tag)));
     if (tag == Tag::SerialStr && req.serialLine) {
         // The serial mode's text stands in for the file's.
-        replaced = *req.serialLine;
-        const std::string_view rline = lineText(replaced);
+        const std::string_view rline = lineText(*req.serialLine);
         const auto rrun = quotedRun(rline);
         if (!rrun) {
-            r.messages.push_back(kStringDefineError);
+            if (r) r->messages.push_back(kStringDefineError);
             return;
         }
-        text = rline.substr(rrun->begin, std::min(rrun->length, kMaxStringChars));
+        text = rline.substr(rrun->begin, std::min(rrun->length, textLimit(tag)));
+    }
+    if (!r) {
+        i += static_cast<int64_t>(encodedWordCount(tag, text));
+        return;
     }
     if (tag == Tag::SerialStr) {
         const SerialFlags flags = serialFlags(text);
-        r.serialFound = true;
-        r.serialIsNumeric = flags.numeric;
-        r.serialKeepsWidth = flags.keepsWidth;
+        r->serialFound = true;
+        r->serialIsNumeric = flags.numeric;
+        r->serialKeepsWidth = flags.keepsWidth;
     }
-    encodeSection(r, req, tag, text, i);
+    encodeSection(*r, req, tag, text, i);
 }
 
 }  // namespace
@@ -195,92 +201,109 @@ SerialFlags serialFlags(std::string_view text) {
     return f;
 }
 
-ParseResult parseEep(std::string_view content, const ParseRequest& req) {
-    ParseResult r;
-    r.image.fill(0xFFFF);
-    r.pieces = Pieces(content);
-    const size_t n = r.pieces.size();
-    r.roles.assign(n, LineRole{});
+LineRole BodyParser::feed(std::string_view piece) {
+    const std::string_view text = lineText(piece);
+    switch (state_) {
+    case State::Before:
+        if (tagOf(text) != Tag::Start) return {};
+        state_ = State::Body;
+        return {LineKind::Start, Tag::None, -1};
+    case State::After:
+        return {};
+    case State::Definition:
+        state_ = State::Body;
+        stringSection(r_, req_, pending_, text, word_);
+        return {LineKind::Definition, pending_, -1};
+    case State::Body:
+        break;
+    }
+    const Tag tag = tagOf(text);
+    if (tag == Tag::End) {
+        state_ = State::After;
+        if (r_) r_->bodyComplete = true;
+        return {LineKind::End, Tag::None, -1};
+    }
+    if (isStringTag(tag)) {
+        pending_ = tag;
+        state_ = State::Definition;
+        return {LineKind::StringTag, Tag::None, -1};
+    }
+    if (!piece.empty() && piece[0] == '#') return {LineKind::Comment, Tag::None, -1};
+    if (r_) {
+        const uint16_t value = leadingHex(text).value_or(0);
+        if (word_ < kImageWords) r_->image[static_cast<size_t>(word_)] = value;
+        if (word_ <= 9) decodeDataLine(*r_, req_, static_cast<int>(word_), text, value);
+    }
+    const LineRole role{LineKind::Data, Tag::None, static_cast<int>(std::min<int64_t>(word_, INT_MAX))};
+    ++word_;
+    return role;
+}
 
-    // Validation: "[CheckSumIndex]" with its value line before "[START]", then
-    // "[START]", then "[END]".
-    bool seenStart = false, seenEnd = false, haveIndex = false;
-    size_t startPiece = 0;
-    for (size_t k = 0; !(seenStart && seenEnd);) {
-        if (k >= n) {
-            r.messages.push_back(kReadFailValidation);
-            break;
-        }
-        const std::string_view text = lineText(r.pieces[k]);
-        const Tag tag = tagOf(text);
-        ++k;
-        if (tag == Tag::CheckSumIndex && !seenStart) {
-            if (k < n) {
-                if (const auto v = leadingHex(lineText(r.pieces[k]))) {
-                    ++k;
-                    // The checksum word must lie in the 64-word EEPROM.
-                    haveIndex = *v < kEepromWords;
-                    if (haveIndex) r.checksumIndex = *v;
-                }
+ParseResult parseEep(LineReader& lines, const ParseRequest& req) {
+    ParseResult r;
+    r.request = req;
+    r.image.fill(0xFFFF);
+
+    // One reading serves both steps. The validation: "[CheckSumIndex]" with
+    // its value line before "[START]", then "[START]", then "[END]"; it is
+    // done once both tags have been seen. The parse of the body runs on the
+    // same lines from the first "[START]" to its "[END]", which is never
+    // before the validation's (a string tag may take an "[END]" as its
+    // definition line): what the parse finds only counts when the file
+    // validates.
+    bool seenStart = false, seenEnd = false, haveIndex = false, indexLineNext = false;
+    BodyParser body(&r, r.request);
+    std::string_view piece;
+    while (!(seenStart && seenEnd)) {
+        if (!lines.next(piece)) break;
+        body.feed(piece);
+        const std::string_view text = lineText(piece);
+        if (indexLineNext) {
+            indexLineNext = false;
+            if (const auto v = leadingHex(text)) {
+                // The checksum word must lie in the 64-word EEPROM.
+                haveIndex = *v < kEepromWords;
+                if (haveIndex) r.checksumIndex = *v;
+                continue;
             }
-        } else if (tag == Tag::Start && !seenStart) {
-            seenStart = true;
-            startPiece = k - 1;
-        } else if (tag == Tag::End && seenStart) {
-            seenEnd = true;
         }
+        const Tag tag = tagOf(text);
+        if (tag == Tag::CheckSumIndex && !seenStart) indexLineNext = true;
+        else if (tag == Tag::Start) seenStart = true;
+        else if (tag == Tag::End && seenStart) seenEnd = true;
     }
     if (!(haveIndex && seenStart && seenEnd)) {
-        r.messages.push_back(kInvalidFormat);
-        return r;
+        ParseResult invalid;
+        invalid.request = req;
+        invalid.image.fill(0xFFFF);
+        if (!(seenStart && seenEnd)) invalid.messages.push_back(kReadFailValidation);
+        invalid.messages.push_back(kInvalidFormat);
+        return invalid;
     }
     r.valid = true;
 
-    // Parse the body.
-    r.roles[startPiece].kind = LineKind::Start;
-    int i = 0;
-    for (size_t k = startPiece + 1;;) {
-        if (k >= n) {
+    // The rest of the body, up to its "[END]".
+    while (!body.ended()) {
+        if (!lines.next(piece)) {
             r.messages.push_back(kReadFailBody);
             break;
         }
-        const std::string_view text = lineText(r.pieces[k]);
-        const Tag tag = tagOf(text);
-        if (tag == Tag::End) {
-            r.roles[k].kind = LineKind::End;
-            r.bodyComplete = true;
-            break;
-        }
-        if (isStringTag(tag)) {
-            r.roles[k++].kind = LineKind::StringTag;
-            if (k >= n) {
-                r.messages.push_back(kReadFailBody);
-                break;
-            }
-            r.roles[k] = LineRole{LineKind::Definition, tag, -1};
-            stringSection(r, req, tag, lineText(r.pieces[k]), i);
-            ++k;
-            continue;
-        }
-        if (!r.pieces[k].empty() && r.pieces[k][0] == '#') {
-            r.roles[k++].kind = LineKind::Comment;
-            continue;
-        }
-        const uint16_t value = leadingHex(text).value_or(0);
-        if (i < kImageWords) r.image[static_cast<size_t>(i)] = value;
-        if (i <= 9) decodeDataLine(r, req, i, text, value);
-        r.roles[k++] = LineRole{LineKind::Data, Tag::None, i};
-        ++i;
+        body.feed(piece);
     }
 
     applyChecksum(r.image, r.checksumIndex);
-    r.wordCount = i;
+    r.wordCount = static_cast<int>(std::min<int64_t>(body.words(), INT_MAX));
     r.loaded = r.bodyComplete;
     if (r.wordCount > kEepromWords) {
         r.messages.push_back(kDataSizeOver);
         r.loaded = false;
     }
     return r;
+}
+
+ParseResult parseEep(std::string_view content, const ParseRequest& req) {
+    LineReader lines(content);
+    return parseEep(lines, req);
 }
 
 std::optional<Message> checkIconSetting(uint8_t deviceClass, const FieldTexts& fields) {
@@ -324,74 +347,105 @@ std::string definitionLine(std::string_view text) { return "\"" + std::string(te
 
 }  // namespace
 
-std::string rewriteForSave(const ParseResult& parsed, uint8_t deviceClass, const FieldTexts& fields) {
-    std::string out;
-    for (size_t k = 0; k < parsed.pieces.size(); ++k) {
-        const std::string_view piece = parsed.pieces[k];
-        const LineRole& role = parsed.roles[k];
+bool rewriteForSave(LineReader& in, const ParseResult& parsed, uint8_t deviceClass, const FieldTexts& fields,
+                    const Sink& out) {
+    if (!parsed.valid) return false;
+    BodyParser body(nullptr, parsed.request);
+    std::string_view piece;
+    while (in.next(piece)) {
+        const LineRole role = body.feed(piece);
+        std::string changed;
         if (role.kind == LineKind::Data && role.word <= parsed.checksumIndex) {
             switch (role.word) {
-            case 0: out += overwrite(piece, 0, fields.vid); continue;
-            case 1: out += overwrite(piece, 0, fields.pid); continue;
-            case 2: out += overwrite(piece, 2, fields.cardType); continue;
+            case 0: changed = overwrite(piece, 0, fields.vid); break;
+            case 1: changed = overwrite(piece, 0, fields.pid); break;
+            case 2: changed = overwrite(piece, 2, fields.cardType); break;
             case 3:
-                out += overwrite(piece, 2, deviceClass >= 1 && deviceClass <= 3 ? fields.config2
-                                                                                : fields.iconNumber);
-                continue;
+                changed = overwrite(piece, 2, deviceClass >= 1 && deviceClass <= 3 ? fields.config2
+                                                                                   : fields.iconNumber);
+                break;
             case 6: case 7: case 8:
                 // Lines 6 to 8 hold icon card masks on card readers only; on
                 // the other classes they carry other settings and stay.
                 if (isCardReader(deviceClass)) {
                     const int icon = 2 * (role.word - 6);
-                    out += overwrite(piece, 0, hex2(iconMask(fields.icons, icon + 1)) +
-                                                   hex2(iconMask(fields.icons, icon)));
-                    continue;
+                    changed = overwrite(piece, 0, hex2(iconMask(fields.icons, icon + 1)) +
+                                                      hex2(iconMask(fields.icons, icon)));
                 }
                 break;
-            case 9: out += overwrite(piece, 2, fields.config1); continue;
+            case 9: changed = overwrite(piece, 2, fields.config1); break;
             default: break;
             }
         } else if (role.kind == LineKind::Definition) {
             if (role.tag == Tag::VendorStr || role.tag == Tag::ProductStr) {
                 std::string_view text = role.tag == Tag::VendorStr ? fields.vendorStr : fields.productStr;
                 if (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-                out += definitionLine(text);
-                continue;
-            }
-            if (role.tag == Tag::CardStr) {
+                changed = definitionLine(text);
+            } else if (role.tag == Tag::CardStr) {
                 std::string joined;
                 for (size_t e = 0; e < fields.cardNames.size(); ++e) {
                     joined += fields.cardNames[e];
                     if (e + 1 < fields.cardNames.size() && !fields.cardNames[e + 1].empty()) joined += ',';
                 }
-                out += definitionLine(joined);
-                continue;
+                changed = definitionLine(joined);
             }
         }
-        out += piece;
+        if (!out(changed.empty() ? piece : std::string_view(changed))) return false;
     }
-    return out;
+    return !in.failed();
 }
 
-std::optional<std::string> rewriteSerial(const ParseResult& parsed, std::string_view newSerial) {
-    if (newSerial.empty()) return std::nullopt;
-    std::string out;
+std::string rewriteForSave(std::string_view content, const ParseResult& parsed, uint8_t deviceClass,
+                           const FieldTexts& fields) {
+    LineReader in(content);
+    std::string text;
+    text.reserve(content.size() + 256);
+    rewriteForSave(in, parsed, deviceClass, fields, [&](std::string_view s) {
+        text.append(s);
+        return true;
+    });
+    return text;
+}
+
+bool rewriteSerial(LineReader& in, const ParseResult& parsed, std::string_view newSerial, const Sink* out) {
+    if (newSerial.empty() || !parsed.valid) return false;
+    BodyParser body(nullptr, parsed.request);
     bool changed = false;
-    for (size_t k = 0; k < parsed.pieces.size(); ++k) {
-        std::string piece(parsed.pieces[k]);
-        const LineRole& role = parsed.roles[k];
+    std::string line;
+    std::string_view piece;
+    while (in.next(piece)) {
+        const LineRole role = body.feed(piece);
+        std::string_view written = piece;
         if (role.kind == LineKind::Definition && role.tag == Tag::SerialStr) {
             const auto run = quotedRun(lineText(piece));
             // The new text must fit between the quotes, so the closing quote stays.
             if (run && newSerial.size() <= run->length) {
-                piece.replace(run->begin, newSerial.size(), newSerial);
+                line.assign(piece);
+                line.replace(run->begin, newSerial.size(), newSerial);
+                written = line;
                 changed = true;
             }
         }
-        out += piece;
+        if (!out) {
+            if (body.ended()) break;   // nothing after "[END]" changes
+            continue;
+        }
+        if (!(*out)(written)) return false;
     }
-    if (!changed) return std::nullopt;
-    return out;
+    return changed && !in.failed();
+}
+
+std::optional<std::string> rewriteSerial(std::string_view content, const ParseResult& parsed,
+                                         std::string_view newSerial) {
+    LineReader in(content);
+    std::string text;
+    text.reserve(content.size());
+    const Sink out = [&](std::string_view s) {
+        text.append(s);
+        return true;
+    };
+    if (!rewriteSerial(in, parsed, newSerial, &out)) return std::nullopt;
+    return text;
 }
 
 uint8_t iconMask(const IconBoxes& boxes, int icon) {

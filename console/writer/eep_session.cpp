@@ -28,8 +28,8 @@ std::string EepSession::scratchPath() const {
 LoadResult EepSession::readAndParse(const std::string& path, uint8_t deviceClass, const SerialSettings& serial,
                                     FieldMapping mapping) {
     LoadResult out;
-    std::string content;
-    if (path.empty() || !readWholeFile(path, content)) {
+    InputFile file;
+    if (path.empty() || !file.open(path)) {
         out.messages.push_back(kOpenFailed);
         return out;
     }
@@ -37,7 +37,8 @@ LoadResult EepSession::readAndParse(const std::string& path, uint8_t deviceClass
     req.deviceClass = deviceClass;
     req.serialLine = serialLineFor(serial, options_.clock);
     req.mapping = mapping;
-    ParseResult r = parseEep(content, req);
+    LineReader lines(file.fd(), file.size());
+    ParseResult r = parseEep(lines, req);
     out.messages = std::move(r.messages);
     if (!r.valid) return out;
 
@@ -114,13 +115,20 @@ HandOffResult EepSession::handOff(const SerialSettings& serial) {
 }
 
 bool EepSession::writeSerialBack(const std::string& serial) {
-    std::string content;
-    if (loadedPath_.empty() || !readWholeFile(loadedPath_, content)) return false;
+    InputFile file;
+    if (loadedPath_.empty() || !file.open(loadedPath_)) return false;
     ScratchFile scratch(options_.rename);
     if (!scratch.open(scratchPath())) return false;
-    const auto rewritten = rewriteSerial(parseEep(content, ParseRequest{}), serial);
-    if (!rewritten) return false;
-    return scratch.commit(*rewritten, loadedPath_, loadedPath_);
+    LineReader lines(file.fd(), file.size());
+    const ParseResult layout = parseEep(lines, ParseRequest{});
+    lines.rewind();
+    if (!rewriteSerial(lines, layout, serial, nullptr)) return false;   // no room: the file stays
+    return scratch.commit(
+        [&](const Sink& out) {
+            lines.rewind();
+            return rewriteSerial(lines, layout, serial, &out);
+        },
+        loadedPath_, loadedPath_);
 }
 
 SaveResult EepSession::saveAs(const std::string& target, uint8_t deviceClass, const FieldTexts& fields) {
@@ -137,21 +145,26 @@ SaveResult EepSession::saveAs(const std::string& target, uint8_t deviceClass, co
         out.messages.push_back(kOpenNewFailed);
         return out;
     }
-    std::string content;
-    if (loadedPath_.empty() || !readWholeFile(loadedPath_, content)) {
+    InputFile file;
+    if (loadedPath_.empty() || !file.open(loadedPath_)) {
         out.messages.push_back(kOpenFailed);
         return out;
     }
     ParseRequest req;
     req.deviceClass = deviceClass;
     req.serialLine = serialLine_;
-    ParseResult parsed = parseEep(content, req);
+    LineReader lines(file.fd(), file.size());
+    ParseResult parsed = parseEep(lines, req);
     if (!parsed.valid) {
         // The template changed on disk since it was loaded.
         out.messages = std::move(parsed.messages);
         return out;
     }
-    if (!scratch.commit(rewriteForSave(parsed, deviceClass, fields), target, loadedPath_)) {
+    const auto copy = [&](const Sink& sink) {
+        lines.rewind();
+        return rewriteForSave(lines, parsed, deviceClass, fields, sink);
+    };
+    if (!scratch.commit(copy, target, loadedPath_)) {
         out.messages.push_back(kOpenNewFailed);
         return out;
     }

@@ -1,27 +1,120 @@
 #include "eep_text.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace eep {
 
-Pieces::Pieces(std::string_view content) {
+LineReader::LineReader(std::string_view content)
+    : memory_(content), data_(content.data()), len_(content.size()) {}
+
+LineReader::LineReader(int fd, uint64_t limit) : fd_(fd), limit_(limit), buf_(new char[kReadBuffer]) {}
+
+void LineReader::rewind() {
+    pos_ = 0;
+    consumed_ = 0;
+    failed_ = false;
+    if (fd_ >= 0) {
+        offset_ = 0;
+        len_ = 0;
+    }
+}
+
+bool LineReader::fill() {
+    if (fd_ < 0 || failed_ || offset_ >= limit_) return false;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadBuffer, limit_ - offset_));
+    ssize_t n;
+    do {
+        n = ::pread(fd_, buf_.get(), want, static_cast<off_t>(offset_));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) failed_ = true;
+    if (n <= 0) return false;   // an error, or the file got shorter
+    data_ = buf_.get();
+    pos_ = 0;
+    len_ = static_cast<size_t>(n);
+    offset_ += len_;
+    return true;
+}
+
+int LineReader::peekByte() {
+    if (pos_ == len_ && !fill()) return -1;
+    return static_cast<unsigned char>(data_[pos_]);
+}
+
+bool LineReader::next(std::string_view& piece) {
     // Library searches (memchr) rather than byte loops: the loader also runs
     // under the fuzzer, where every byte comparison is traced.
-    size_t from = 0;
-    for (size_t cr; (cr = content.find("\r\n", from)) != std::string_view::npos; from = cr + 1)
-        text_.append(content.substr(from, cr - from));
-    text_.append(content.substr(from));
-
-    const char* base = text_.data();
-    for (size_t pos = 0; pos < text_.size();) {
-        const size_t room = std::min(text_.size() - pos, kPieceChars);
-        const void* nl = std::memchr(base + pos, '\n', room);
-        const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - (base + pos)) + 1 : room;
-        spans_.push_back(Span{pos, len});
-        pos += len;
+    if (pos_ == len_ && !fill()) return false;
+    {   // The whole piece in the buffer and no CR in it: handed out in place.
+        const char* from = data_ + pos_;
+        const size_t room = std::min(len_ - pos_, kPieceChars);
+        const void* nl = std::memchr(from, '\n', room);
+        const size_t take = nl ? static_cast<size_t>(static_cast<const char*>(nl) - from) + 1 : room;
+        const bool whole = nl || room == kPieceChars || (fd_ < 0 || offset_ >= limit_);
+        if (whole && !std::memchr(from, '\r', take)) {
+            pos_ += take;
+            consumed_ += take;
+            piece = std::string_view(from, take);
+            return true;
+        }
     }
+    size_t n = 0;
+    while (n < kPieceChars) {
+        if (pos_ == len_ && !fill()) break;
+        const char* from = data_ + pos_;
+        size_t take = std::min(len_ - pos_, kPieceChars - n);
+        const void* nl = std::memchr(from, '\n', take);
+        if (nl) take = static_cast<size_t>(static_cast<const char*>(nl) - from) + 1;
+        const void* cr = std::memchr(from, '\r', take);
+        if (cr) take = static_cast<size_t>(static_cast<const char*>(cr) - from);
+        std::memcpy(piece_ + n, from, take);
+        n += take;
+        pos_ += take;
+        consumed_ += take;
+        if (cr) {
+            ++pos_;
+            ++consumed_;
+            if (peekByte() == '\n') {   // CR LF reads as LF and ends the line
+                ++pos_;
+                ++consumed_;
+                piece_[n++] = '\n';
+                break;
+            }
+            piece_[n++] = '\r';   // a lone CR is a character of the line
+            continue;
+        }
+        if (nl) break;
+    }
+    if (n == 0) return false;
+    piece = std::string_view(piece_, n);
+    return true;
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool InputFile::open(const std::string& path) {
+    if (fd_ >= 0) ::close(fd_);
+    size_ = 0;
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    size_ = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 std::string_view lineText(std::string_view piece) {
@@ -42,12 +135,18 @@ constexpr TagName kTags[] = {
     {"[Card-STR]", Tag::CardStr},
 };
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// Hexadecimal digit values by character, -1 for every other character: one
+// look-up per character instead of three range tests.
+constexpr std::array<int8_t, 256> kHexDigits = [] {
+    std::array<int8_t, 256> t{};
+    t.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<int8_t>(c - 'A' + 10);
+    return t;
+}();
+
+int hexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 }  // namespace
 
 Tag tagOf(std::string_view text) {
@@ -63,12 +162,11 @@ bool isStringTag(Tag t) {
 }
 
 std::optional<uint16_t> leadingHex(std::string_view text) {
-    size_t k = 0;
-    while (k < text.size() && (text[k] == ' ' || text[k] == '\t')) ++k;
-    if (k == text.size() || hexDigit(text[k]) < 0) return std::nullopt;
+    size_t k = text.find_first_not_of(" \t");
+    if (k == std::string_view::npos || hexDigit(text[k]) < 0) return std::nullopt;
     unsigned value = 0;
-    for (; k < text.size() && hexDigit(text[k]) >= 0; ++k)
-        value = ((value << 4) | static_cast<unsigned>(hexDigit(text[k]))) & 0xFFFFu;
+    for (int d; k < text.size() && (d = hexDigit(text[k])) >= 0; ++k)
+        value = ((value << 4) | static_cast<unsigned>(d)) & 0xFFFFu;
     return static_cast<uint16_t>(value);
 }
 

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace eep {
 
@@ -16,21 +17,70 @@ namespace eep {
 // every piece counts as a line of its own.
 inline constexpr size_t kPieceChars = 254;
 
-// A file's text with CR LF normalised to LF (files made on the original
-// platform still load), cut into line pieces. Each piece keeps its '\n' if it
-// has one; the last piece may have none.
-class Pieces {
+// Where the writers put the text they make, piece by piece; false when it
+// could not be written (the writer then stops).
+using Sink = std::function<bool(std::string_view)>;
+
+// Reads an EEP file one line piece at a time, as the loader and both
+// writers do: CR LF reads as LF (files made on the original platform still
+// load), each piece keeps its '\n' if it has one, the last piece may have
+// none. Memory does not grow with the file: one piece buffer and, for a
+// file, one fixed read buffer.
+class LineReader {
 public:
-    Pieces() = default;
-    explicit Pieces(std::string_view content);
-    size_t size() const { return spans_.size(); }
-    std::string_view operator[](size_t k) const { return {text_.data() + spans_[k].begin, spans_[k].length}; }
-    // All pieces together: the normalised text.
-    const std::string& text() const { return text_; }
+    // Reads content kept in memory (tests, the fuzz target).
+    explicit LineReader(std::string_view content);
+    // Reads the open descriptor fd (not owned, positioned anywhere) from its
+    // start, at most `limit` bytes: the size the file had when it was opened,
+    // so a file that keeps growing still ends.
+    LineReader(int fd, uint64_t limit);
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // The next piece, valid until the next call. False at the end of the
+    // input and when a read fails (failed() tells which).
+    bool next(std::string_view& piece);
+    // Back to the start of the input (a file is read with positioned reads,
+    // so nothing else moves with it).
+    void rewind();
+    bool failed() const { return failed_; }
+    // Bytes taken from the input since the start (or the last rewind).
+    uint64_t consumed() const { return consumed_; }
+
+    // Size of the read buffer of a file.
+    static constexpr size_t kReadBuffer = 64 * 1024;
+
 private:
-    struct Span { size_t begin, length; };
-    std::string text_;
-    std::vector<Span> spans_;
+    bool fill();      // file: reads the next part into buf_; false at the end
+    int peekByte();   // the next input byte without taking it, -1 at the end
+
+    int fd_ = -1;
+    uint64_t limit_ = 0, offset_ = 0, consumed_ = 0;
+    std::string_view memory_;
+    std::unique_ptr<char[]> buf_;
+    const char* data_ = nullptr;   // unread input: data_[pos_, len_)
+    size_t pos_ = 0, len_ = 0;
+    bool failed_ = false;
+    char piece_[kPieceChars];
+};
+
+// An EEP file opened for the loader and the writers. Only a regular file
+// opens: a FIFO, a device such as /dev/zero or a folder would never end or
+// could not be read again from its start, so it counts as a file that
+// cannot be opened.
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    bool open(const std::string& path);
+    int fd() const { return fd_; }
+    uint64_t size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
 };
 
 // What the parser sees of a piece: the characters before its line break,

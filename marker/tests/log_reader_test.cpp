@@ -8,6 +8,9 @@
 
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace marker;
 using Blocks = std::vector<std::pair<int, uint32_t>>;
 
@@ -72,6 +75,35 @@ TEST(LineReader, ReadsLfAndCrLfLinesInPiecesOf254) {
         if (!a) break;
     }
     std::fclose(f);
+}
+
+// Regression: the marker read a log that never ends (a FIFO, a link to
+// /dev/zero) for ever. Only regular files open, and a log is read as far as
+// it reached when it was opened.
+TEST(LineReader, OnlyRegularLogsOpenAndReadingStopsAtTheirSizeWhenOpened) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.log").c_str()), 0);
+    uint64_t size = 0;
+    for (const char* name : {"fifo.log", "zero.log", "missing.log", ""})
+        EXPECT_EQ(openLogFile(dir.file(name), size), nullptr) << name;
+
+    dir.write("grows.log", record(0, 1, 0, true));
+    std::FILE* f = openLogFile(dir.file("grows.log"), size);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(size, record(0, 1, 0, true).size());
+    {   // lines added after the open are not read
+        std::FILE* w = std::fopen(dir.file("grows.log").c_str(), "ab");
+        const std::string more = record(0, 2, 0, true);
+        std::fwrite(more.data(), 1, more.size(), w);
+        std::fclose(w);
+    }
+    LineReader lines(f, size);
+    ScanLogReader reader(lines);
+    std::vector<uint32_t> bad;
+    while (auto b = reader.next()) bad.push_back(b->block);
+    std::fclose(f);
+    EXPECT_EQ(bad, std::vector<uint32_t>{1});
 }
 
 TEST(BlockLine, ParsesLikeTheScanFormatAndRejectsNumbersThatDoNotFit) {

@@ -13,6 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace marker;
 using scanner::testing::ScriptedTest;
 
@@ -96,6 +99,29 @@ TEST_F(MarkerDialogTest, OpenFileNeedsAModeAndReportsUnreadableFile) {
     EXPECT_EQ(t.find("file open"), t.rfind("file open", t.find(error))) << t;
     EXPECT_TRUE(has(t, "dialog \"Retirex\" closed Cancel")) << t;
     EXPECT_TRUE(retired.empty());
+}
+
+// Regression: a log that never ends (a FIFO, a link to /dev/zero) hung the
+// marker for ever. Such a file is refused with the open-failure message and
+// nothing is marked; a real log still works afterwards.
+TEST_F(MarkerDialogTest, FifoOrLinkToDevZeroIsRefusedAsALogThatCannotBeRead) {
+    createDevice("fd", "flashdisk", {"chips=1", "blocks=16"});
+    ASSERT_EQ(::mkfifo(file("fifo.log").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", file("zero.log").c_str()), 0);
+    const std::string good = writeLog("scan.log", logWithBad({5}));
+    std::string t = runDialog(
+        "click 1003\n"
+        "answer OK\nfile " + file("fifo.log") + "\nclick 57601\nexpect 1001 count 0\n"
+        "answer OK\nfile " + file("zero.log") + "\nclick 57601\nexpect 1001 count 0\n"
+        "file " + good + "\nclick 57601\nexpect 1001 count 2\n"
+        "click 2\n");
+    EXPECT_EQ(exitCode, 0) << t;
+    const std::string error = "box \"Error\" error OK \"Error to read log file\" -> OK";
+    ASSERT_NE(t.find(error), std::string::npos) << t;
+    EXPECT_NE(t.find(error), t.rfind(error)) << t;
+    ASSERT_EQ(retired.size(), 1u);   // only the real log's bad block
+    device::List list = device::List::phyDrives(0, 0);
+    for (uint32_t b = 0; b < 16; ++b) EXPECT_EQ(VelkIsGoodBlock(list.get(), 0, 0, b), b == 5 ? 0 : 1) << b;
 }
 
 TEST_F(MarkerDialogTest, ShowModeListsBadBlockLinesAndNeverTouchesTheDevice) {

@@ -39,8 +39,9 @@ struct MemoryFlash : scanner::FlashDevice {
         out = geo;
         return true;
     }
-    void open() override {}
+    bool open() override { return true; }
     void close() override {}
+    bool present() override { return true; }
     bool isGoodBlock(uint8_t, uint32_t block) override { return block % 97 != 5; }
     bool readSpare(uint8_t, uint32_t, uint8_t, uint8_t* buf) override {
         for (size_t i = 0; i < scanner::kSpareBufferSize; ++i) buf[i] = 0xFF;

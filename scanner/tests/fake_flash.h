@@ -27,6 +27,12 @@ struct FakeFlash : FlashDevice {
     // as a large-page device does); default: byte i = block + page * 16 + i.
     std::function<void(uint8_t, uint32_t, uint8_t, uint8_t*)> spareFill;
     bool traceCalls = true;
+    // The device has left the bus: every call fails. onCall runs before each
+    // call with its trace text, so a test can take the device away at any
+    // call of the scan.
+    bool gone = false;
+    std::function<void(const std::string& call)> onCall;
+    int presenceChecks = 0;   // present() is a bus query, kept out of the trace
 
     std::vector<std::string> trace;                 // "open", "good 0 3", "read 0 3 1", ...
     std::vector<std::pair<int, uint32_t>> erased;
@@ -43,10 +49,20 @@ struct FakeFlash : FlashDevice {
         out = geo;
         return true;
     }
-    void open() override { log("open"); ++openDepth; }
+    bool open() override {
+        log("open");
+        if (gone) return false;
+        ++openDepth;
+        return true;
+    }
+    bool present() override {
+        ++presenceChecks;
+        return !gone;
+    }
     void close() override { log("close"); --openDepth; }
     bool isGoodBlock(uint8_t chip, uint32_t block) override {
         log("good " + std::to_string(chip) + " " + std::to_string(block));
+        if (gone) return false;
         auto key = std::make_pair(int(chip), block);
         if (lastKey_ != key) {
             lastKey_ = key;
@@ -58,6 +74,7 @@ struct FakeFlash : FlashDevice {
     }
     bool readSpare(uint8_t chip, uint32_t block, uint8_t page, uint8_t* buf) override {
         log("read " + std::to_string(chip) + " " + std::to_string(block) + " " + std::to_string(page));
+        if (gone) return false;
         if (spareFails.count({chip, block, page})) return false;
         if (spareFill) {
             spareFill(chip, block, page, buf);
@@ -77,6 +94,7 @@ struct FakeFlash : FlashDevice {
 
 private:
     void log(std::string s) {
+        if (onCall) onCall(s);
         ++calls;
         if (traceCalls) trace.push_back(std::move(s));
     }

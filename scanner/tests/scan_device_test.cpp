@@ -7,6 +7,7 @@
 #include "script_run.h"
 
 #include "device/records.h"
+#include "marker/log_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -110,22 +111,69 @@ TEST_F(ScanDevice, GeometryFromTheLibraryRecordPerChipAndNothingWithoutList) {
     EXPECT_FALSE(none.geometry(g) || none.readSpare(0, 0, 0, buf) || none.isGoodBlock(0, 0));
 }
 
-// The library answers the geometry query of a device without flash chips
-// with a failure: no log is written (an older one stays) and no scan is
-// reported. A geometry of 0 chips that the query does report is scanned
-// (see the engine tests).
-TEST_F(ScanDevice, DeviceWithoutFlashChipsGivesNoLog) {
+// Regression: the library failed the geometry query of a device without
+// flash, so the scanner said "Device not found" about a device that is there.
+// The library reports 0 chips and the scan gives the 0-chip log: the header
+// lines and the closing line.
+TEST_F(ScanDevice, DeviceWithoutFlashChipsGivesTheZeroChipLog) {
     createDevice("fd", "flashdisk", {"chips=0"});
+    createDevice("rd", "reader");
+    for (uint16_t pid : {0x0721, 0x0760}) {
+        SCOPED_TRACE(pid);
+        device::List list = device::List::devices(0x3A7C, pid);
+        ASSERT_TRUE(list);
+        ScanResult r = scan(list.get(), {false, true});
+        ASSERT_EQ(r.outcome, ScanOutcome::Completed);
+        EXPECT_EQ(log,
+                  "This flash Page size is  0 bytes\nFlash quantity : 0\nTotal blocks   : 0x0\n"
+                  "Total pages    : 0x0\nBad blocks : 0\n");
+        EXPECT_EQ(summaryText(r), "Flash quantity = 0\nTotal   blocks = 0x0\nTotal   pages  = 0x0\n"
+                                  "Bytes per page=0\nAll blocks are good!");
+    }
+}
+
+namespace {
+
+// The library's device, unplugged from the simulated bus just before the
+// good-block query of block `at`.
+struct UnpluggedAt : VelkFlashDevice {
+    UnpluggedAt(VelkHandle h, std::string name, uint32_t at) : VelkFlashDevice(h), name_(std::move(name)), at_(at) {}
+    bool isGoodBlock(uint8_t chip, uint32_t block) override {
+        if (chip == 0 && block == at_ && !done_) {
+            done_ = true;
+            EXPECT_EQ(VelkSimUnplug(name_.c_str()), 1);
+        }
+        return VelkFlashDevice::isGoodBlock(chip, block);
+    }
+    std::string name_;
+    uint32_t at_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+// Regression: a device unplugged during a scan left a log with every
+// remaining block marked "Fail", and the marker retired them all on the next
+// device. Now the log ends with the last block read, and what the marker
+// finds in it is exactly the device's bad blocks up to there.
+TEST_F(ScanDevice, UnplugMidScanLeavesALogThatNamesOnlyRealBadBlocks) {
+    createDevice("fd", "flashdisk", {"chips=2", "blocks=1024", "bad=0:17,0:300,1:5"});
     device::List list = device::List::devices(0, 0);
     ASSERT_TRUE(list);
-    {
-        std::FILE* f = std::fopen(logPath().c_str(), "wb");
-        std::fputs("older\n", f);
-        std::fclose(f);
-    }
-    ScanResult r = scan(list.get(), {true, false});
-    EXPECT_EQ(r.outcome, ScanOutcome::NoGeometry);
-    EXPECT_EQ(log, "older\n");
+    UnpluggedAt dev(list.get(), "fd", 600);
+    FakeControl ctl;
+    const ScanResult r = ScanEngine(dev, ctl).run(logPath(), {});
+    log = readFile(logPath());
+    EXPECT_EQ(r.outcome, ScanOutcome::DeviceRemoved);
+    EXPECT_EQ(log.rfind("Flash #"), log.find("Flash #0, Block #599\n"));
+    EXPECT_EQ(log.substr(log.size() - 19), "Block Status : OK\n\n");
+
+    ASSERT_EQ(VelkSimPlug("fd"), 1);
+    marker::LineReader lines{std::string_view(log)};
+    marker::ScanLogReader reader(lines);
+    std::vector<std::pair<int, uint32_t>> listed;
+    while (auto b = reader.next()) listed.push_back({b->chip, b->block});
+    EXPECT_EQ(listed, (std::vector<std::pair<int, uint32_t>>{{0, 17}, {0, 300}}));
 }
 
 TEST_F(ScanDevice, EraseOptionsOnTheSimulatedFlash) {

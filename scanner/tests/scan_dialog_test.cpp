@@ -1,6 +1,7 @@
 // Ornel's dialog, run headless from scripts on the virtual clock.
 #include "scanner/scan_dialog.h"
 #include "scanner/scan_log.h"
+#include "scanner/velk_flash_device.h"
 
 #include "fake_flash.h"
 #include "script_run.h"
@@ -26,7 +27,8 @@ struct SlowFlash : FlashDevice {
     std::function<void(uint32_t block)> onBlock;
     explicit SlowFlash(FakeFlash& fake) : f(fake) {}
     bool geometry(Geometry& g) override { return f.geometry(g); }
-    void open() override { f.open(); }
+    bool open() override { return f.open(); }
+    bool present() override { return f.present(); }
     void close() override { f.close(); }
     bool isGoodBlock(uint8_t c, uint32_t b) override { return f.isGoodBlock(c, b); }
     bool readSpare(uint8_t c, uint32_t b, uint8_t p, uint8_t* buf) override {
@@ -244,4 +246,96 @@ TEST_F(ScanDialogTest, FailuresBeforeTheScanAreReportedAndReturnToIdle) {
     EXPECT_EQ(fake.calls, 0);
     EXPECT_FALSE(logExists());
     EXPECT_FALSE(fileExists("/scan.log"));
+}
+
+namespace {
+
+// The library's device, 1 ms of program time per block (before the page 0
+// spare read), so a script can unplug it while the scan runs.
+struct SlowVelk : VelkFlashDevice {
+    using VelkFlashDevice::VelkFlashDevice;
+    bool readSpare(uint8_t c, uint32_t b, uint8_t p, uint8_t* buf) override {
+        if (p == 0) ui::sleepMs(1);
+        return VelkFlashDevice::readSpare(c, b, p, buf);
+    }
+};
+
+class ScanOnBusTest : public ScanDialogTest {
+protected:
+    std::string runSlow(const std::string& script) {
+        return run("Ornel", script, [&] {
+            ScanDialog dlg([](VelkHandle h) { return std::make_unique<SlowVelk>(h); });
+            result = dlg.runModal();
+        });
+    }
+};
+
+const std::string kRemovedBox = std::string("box \"Error\" error OK \"") +
+                                "The scan stopped because the device was removed.\\n"
+                                "scan.log ends with the last block read.\" -> OK";
+
+}  // namespace
+
+// Regression: Ornel said "Device not found" about a device without NAND,
+// since the library failed its geometry query; the design's 0-chip scan
+// could not happen.
+TEST_F(ScanDialogTest, DeviceWithoutNandScansZeroChipsAndAllBlocksAreGood) {
+    createDevice("fd", "flashdisk", {"chips=0"});
+    std::string t = runDialog("expect 1008 enabled yes\nanswer OK\nclick 1008\nwait\nexpect 1010 text Close\nclick 1010\n");
+    EXPECT_EQ(exitCode, 0) << t;
+    EXPECT_FALSE(has(t, "Device not found")) << t;
+    EXPECT_TRUE(has(t, "box \"Scan Status\" none OK \"Flash quantity = 0\\nTotal   blocks = 0x0\\n"
+                       "Total   pages  = 0x0\\nBytes per page=0\\nAll blocks are good!\" -> OK"))
+        << t;
+    EXPECT_EQ(log(), "This flash Page size is  0 bytes\nFlash quantity : 0\nTotal blocks   : 0x0\n"
+                     "Total pages    : 0x0\nBad blocks : 0\n");
+}
+
+// Regression: a device unplugged during a scan had every remaining block
+// logged "Block Status : Fail". The removal stops the scan as Stop does, a
+// message says why, and the log ends with the last block really read.
+TEST_F(ScanOnBusTest, UnplugDuringScanStopsItSaysSoAndLogsOnlyBlocksRead) {
+    createDevice("fd", "flashdisk", {"chips=1", "blocks=200", "bad=0:3"});
+    std::string t = runSlow(
+        "click 1008\nadvance 10\nexpect 1010 text Stop\n"
+        "unplug fd\n"
+        "answer OK\nwait\n"
+        "expect 1010 text Close\nexpect 1008 enabled yes\nexpect 1006 visible no\n"
+        "plug fd\nclick 1010\n");
+    EXPECT_EQ(exitCode, 0) << t;
+    EXPECT_TRUE(has(t, kRemovedBox)) << t;
+    EXPECT_FALSE(has(t, "Scan Status")) << t;
+    const std::string text = log();
+    EXPECT_EQ(text.rfind("Flash #0, Block #"), text.find("Flash #0, Block #9\n"));
+    EXPECT_EQ(text.substr(text.size() - 19), "Block Status : OK\n\n");
+    EXPECT_EQ(text.find("Fail"), text.rfind("Fail"));   // block 3 only
+    EXPECT_NE(text.find("Flash #0, Block #3\n    FF FF FF FF FF 00"), std::string::npos);
+}
+
+// The removal notice names no device: another device leaving the bus does
+// not stop the scan.
+TEST_F(ScanOnBusTest, RemovalOfAnotherDeviceLetsTheScanFinish) {
+    createDevice("a-scanned", "flashdisk", {"chips=1", "blocks=40"});
+    createDevice("z-other", "flashdisk", {"chips=1", "blocks=4"});
+    std::string t = runSlow("click 1008\nadvance 10\nunplug z-other\nanswer OK\nwait\nclick 1010\n");
+    EXPECT_EQ(exitCode, 0) << t;
+    EXPECT_FALSE(has(t, "device was removed")) << t;
+    EXPECT_TRUE(has(t, "box \"Scan Status\" none OK \"Flash quantity = 1\\nTotal   blocks = 0x28\\n")) << t;
+    EXPECT_EQ(log().substr(log().size() - 15), "Bad blocks : 0\n");
+}
+
+// The removal notice alone stops the scan (here the scan's device keeps
+// answering, so only the notice can tell): at the next block, as Stop does.
+TEST_F(ScanDialogTest, RemovalNoticeStopsTheScanAtTheNextBlock) {
+    createDevice("fd", "flashdisk", {"chips=1", "blocks=4"});
+    fake.geo = makeGeometry(512, {{100, 32}});
+    std::string t = runDialog("click 1008\nadvance 10\nunplug fd\nanswer OK\nwait\nexpect 1010 text Close\n"
+                              "plug fd\nclick 1010\n",
+                              true);
+    EXPECT_EQ(exitCode, 0) << t;
+    EXPECT_TRUE(has(t, kRemovedBox)) << t;
+    const std::string text = log();
+    EXPECT_EQ(text.rfind("Flash #0, Block #"), text.find("Flash #0, Block #10\n"));
+    EXPECT_EQ(text.substr(text.size() - 19), "Block Status : OK\n\n");
+    EXPECT_EQ(fake.openDepth, 0);
 }

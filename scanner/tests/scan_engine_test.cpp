@@ -206,3 +206,78 @@ TEST(ScanEngine, FailedGeometryOrLogCreationMakesNoDeviceCall) {
     EXPECT_EQ(s.dev.calls, 0);
     EXPECT_TRUE(s.ctl.positions.empty());
 }
+
+// Regression: when the device left the bus during a scan, every remaining
+// block was logged "Block Status : Fail" (and the marker then retired them
+// all on the next device). The scan stops as Stop stops it and the log ends
+// with the last block really read.
+TEST(ScanEngine, DeviceLeavingTheBusEndsTheLogWithTheLastBlockRead) {
+    for (const char* lastCall : {"good 0 40", "read 0 40 0", "good 0 40 second", "read 0 40 1"}) {
+        SCOPED_TRACE(lastCall);
+        Scan s;
+        s.dev.traceCalls = false;
+        s.dev.geo = makeGeometry(512, {{100, 32}, {100, 32}});
+        s.dev.markBad(0, 7);
+        // The device goes away at one of the four calls of block 40.
+        int goods = 0;
+        s.dev.onCall = [&](const std::string& call) {
+            if (call == "good 0 40") ++goods;
+            const std::string name = call == "good 0 40" && goods == 2 ? "good 0 40 second" : call;
+            if (name == lastCall) s.dev.gone = true;
+        };
+        ASSERT_EQ(s.run({false, true}).outcome, ScanOutcome::DeviceRemoved);
+        EXPECT_EQ(s.tail("Flash #0, Block #39"), "Flash #0, Block #39\n"
+                                                  "    27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 36\n"
+                                                  "    37 38 39 3A 3B 3C 3D 3E 3F 40 41 42 43 44 45 46\n"
+                                                  "Block Status : OK\n\n");
+        EXPECT_FALSE(s.has("Block #40"));
+        EXPECT_FALSE(s.has("Bad blocks"));
+        EXPECT_EQ(s.result.badTotal, 1u);   // block 7 only
+        EXPECT_EQ(s.dev.openDepth, 0);
+        EXPECT_EQ(s.traced("setprogress 2 0"), 0);   // as after Stop
+    }
+}
+
+TEST(ScanEngine, FailingBlocksOfADevicePresentStayFailAndAGoneChipEndsAtItsChipLine) {
+    Scan failing;   // the device is there: a block whose calls fail is a bad block
+    failing.dev.geo = makeGeometry(512, {{4, 32}});
+    failing.dev.markBad(0, 2);
+    failing.dev.spareFails = {{0, 2, 0}, {0, 2, 1}, {0, 3, 1}};
+    ASSERT_EQ(failing.run().outcome, ScanOutcome::Completed);
+    EXPECT_EQ(failing.tail("Flash #0, Block #2"), "Flash #0, Block #2\nBlock Status : Fail\n\n"
+                                                  "Flash #0, Block #3\n"
+                                                  "    03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12\n"
+                                                  "Block Status : OK\n\nBad blocks : 1\n");
+    EXPECT_EQ(failing.dev.presenceChecks, 2);   // asked only after the blocks with a failed call
+    Scan clean;
+    clean.dev.geo = makeGeometry(512, {{50, 32}});
+    clean.run();
+    EXPECT_EQ(clean.dev.presenceChecks, 0);
+
+    Scan gone;   // gone between the chips: chip 1 cannot be opened
+    gone.dev.geo = makeGeometry(512, {{3, 32}, {3, 32}});
+    int opens = 0;
+    gone.dev.onCall = [&](const std::string& call) {
+        if (call == "open" && ++opens == 2) gone.dev.gone = true;
+    };
+    ASSERT_EQ(gone.run().outcome, ScanOutcome::DeviceRemoved);
+    EXPECT_EQ(gone.tail("Flash Number #1"), "Flash Number #1 : Block Size = 32 Pages\n\n");
+    EXPECT_EQ(gone.dev.openDepth, 0);
+}
+
+// The record taken back never reached the file, however long the log: the
+// log goes to the file only between records.
+TEST(ScanEngine, DeviceLeavingLateInALongScanLeavesNoPartOfTheUnreadRecord) {
+    Scan s;
+    s.dev.traceCalls = false;
+    s.dev.geo = makeGeometry(512, {{8192, 32}});
+    for (uint32_t b = 0; b < 8192; b += 97) s.dev.markBad(0, b);
+    s.dev.onCall = [&](const std::string& call) {
+        if (call == "read 0 6543 1") s.dev.gone = true;
+    };
+    ASSERT_EQ(s.run().outcome, ScanOutcome::DeviceRemoved);
+    ASSERT_GT(s.log.size(), 5u * 64 * 1024);
+    EXPECT_EQ(s.log.substr(s.log.size() - 19), "Block Status : OK\n\n");
+    EXPECT_EQ(s.log.rfind("Flash #0, Block #"), s.log.find("Flash #0, Block #6542\n"));
+    EXPECT_EQ(s.result.badTotal, 6543u / 97 + 1);
+}

@@ -150,8 +150,11 @@ VelkHandle VelkCreatePhyDrvList(uint16_t vid, uint16_t pid);
 int VelkDestroyPhyDrvList(VelkHandle h);
 
 /* Open: 1 when idx is a LUN of the listed device and the device is on the
- * bus, else 0. Close: 1 for a valid idx, also after the device left. Nothing
- * is held open between the two. */
+ * bus, else 0. With idx 0 (a LUN of every device) 0 therefore means that the
+ * device has left the bus: a caller tells a removed device from a failing
+ * block or page this way (the other calls return 0 for both). Close: 1 for a
+ * valid idx, also after the device left. Nothing is held open between the
+ * two. */
 int VelkOpenDevice(VelkHandle h, uint8_t idx);
 int VelkCloseDevice(VelkHandle h, uint8_t idx);
 
@@ -199,7 +202,11 @@ int VelkSafeRemove(VelkHandle h, uint8_t idx);
 /* ---- NAND (idx = 0) ----------------------------------------------------- */
 
 /* *info = VELK_FLASH_INFO_ENTRIES entries, CisParams (entry 8, offset 8)
- * pointing at the stored CIS record. 0 for a device without NAND. */
+ * pointing at the stored CIS record; returns 1. A device without NAND (a
+ * card reader, an IDE bridge, a flash disk made with chips=0) also returns 1,
+ * with ChipCount 0, PageSize 0, no chip entries and CisParams 0 (no CIS
+ * record: it lives in the flash). 0: the device is gone,
+ * idx out of range or info NULL (then *info is left unchanged). */
 int VelkGetFlashInfo(VelkHandle h, uint8_t idx, _FlashDiskInfo **info);
 /* Page data, PageSize bytes. Erased pages read FFh. 0: out of range, device
  * without NAND, injected page-read fault (buf untouched). */

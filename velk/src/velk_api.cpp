@@ -343,21 +343,24 @@ int VelkSafeRemove(VelkHandle h, uint8_t idx) {
 int VelkGetFlashInfo(VelkHandle h, uint8_t idx, _FlashDiskInfo** info) {
     return guarded([&] {
         Device* d = liveDev(h, idx);
-        if (!d || !info || d->config().chips == 0) return 0;
+        if (!d || !info) return 0;
         const Config& c = d->config();
         alignas(16) static thread_local uint8_t block[kFlashBlock];
         std::memset(block, 0, sizeof block);
         auto* e = reinterpret_cast<_FlashDiskInfo*>(block);
+        // A device without NAND has a geometry too: no chips, no pages.
         e[0].ChipCount = c.chips;
-        e[0].PageSize = c.pageSize;
+        e[0].PageSize = c.chips ? c.pageSize : 0;
         for (uint8_t i = 0; i < c.chips; ++i) {
             e[i].BlockCount = c.blocks[i];
             e[i].PagesPerBlock = c.pagesPerBlock[i];
             e[i].SpareSize = c.spareSize();
         }
-        uint32_t cisOff = kCisOff;
-        std::memcpy(block + VELK_CIS_PARAMS_FIELD, &cisOff, 4);
-        {
+        // The CIS block lives in the flash: without NAND there is none
+        // (CisParams 0), and nothing can be set in it.
+        if (c.chips) {
+            uint32_t cisOff = kCisOff;
+            std::memcpy(block + VELK_CIS_PARAMS_FIELD, &cisOff, 4);
             Device::Lock lk(*d);
             if (!lk || !d->copyOut(block + kCisOff, d->state()->cis, VELK_CIS_RECORD_SIZE)) return 0;
         }

@@ -337,10 +337,17 @@ TEST_F(VelkApi, FlashGeometryOfBothProfiles) {
     EXPECT_EQ(b1, 512u) << "chips of different sizes";
     EXPECT_EQ(p1, 64);
     EXPECT_EQ(fi[0].PageSize, 2048);
-    // No NAND on a reader.
+    // No NAND on a reader: a geometry of 0 chips, not a failure.
     create("r", "reader");
     Handle r(VelkCreateDeviceList(0, 0x0760));
-    EXPECT_EQ(VelkGetFlashInfo(r, 0, &fi), 0);
+    ASSERT_EQ(VelkGetFlashInfo(r, 0, &fi), 1);
+    EXPECT_EQ(fi[0].ChipCount, 0);
+    EXPECT_EQ(fi[0].PageSize, 0);
+    EXPECT_EQ(fi[0].BlockCount, 0u);
+    uint32_t cis = 1;
+    std::memcpy(&cis, reinterpret_cast<const uint8_t*>(fi) + VELK_CIS_PARAMS_FIELD, 4);
+    EXPECT_EQ(cis, 0u);   // no flash, so no CIS block either
+    EXPECT_EQ(VelkWriteCisBlock(r, 0), 0);
 }
 
 TEST_F(VelkApi, NandProgramsOnlyClearBitsAndErasesToFF) {

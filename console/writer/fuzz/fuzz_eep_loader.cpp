@@ -44,11 +44,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Writer 2: the file keeps its layout; only serial characters change.
+    // The dry run (no output, reading no further than "[END]") agrees with
+    // the copy.
     const std::string next = second.computed ? second.text : std::string("0000");
     const ParseResult asWritten = req.serialLine ? parseEep(content, ParseRequest{}) : ParseResult{};
     const ParseResult& layout = req.serialLine ? asWritten : r;
-    if (auto rewritten = rewriteSerial(layout, next)) {
-        if (rewritten->size() != layout.pieces.text().size()) std::abort();
+    const auto rewritten = rewriteSerial(content, layout, next);
+    LineReader dry(content);
+    if (rewriteSerial(dry, layout, next, nullptr) != rewritten.has_value()) std::abort();
+    if (rewritten) {
+        // The writers' layout (words counted, nothing encoded) gives every
+        // line the role the parse gives it.
+        LineReader pieces(content);
+        ParseResult full;
+        full.image.fill(0xFFFF);
+        BodyParser parsing(&full, layout.request), following(nullptr, layout.request);
+        size_t length = 0;
+        for (std::string_view piece; pieces.next(piece);) {
+            if (piece.empty() || piece.size() > kPieceChars) std::abort();
+            length += piece.size();
+            const LineRole a = parsing.feed(piece), b = following.feed(piece);
+            if (a.kind != b.kind || a.tag != b.tag || a.word != b.word) std::abort();
+        }
+        if (rewritten->size() != length) std::abort();
         const ParseResult again = parseEep(*rewritten, ParseRequest{});
         if (again.valid != layout.valid || again.wordCount != layout.wordCount) std::abort();
     }
@@ -58,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.loaded) {
         FieldTexts fields;
         r.update.applyTo(fields);
-        const std::string saved = rewriteForSave(r, cls, fields);
+        const std::string saved = rewriteForSave(content, r, cls, fields);
         const ParseResult reparsed = parseEep(saved, req);
         if (!reparsed.valid) std::abort();
         (void)checkIconSetting(cls, fields);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "eep_encode.h"
 #include "eep_file.h"
 #include "eep_test_files.h"
 
@@ -122,6 +125,47 @@ TEST(EepStringEncoding, DescriptorsPackedInquiriesAndCardNames) {
     expectPacked(mixed.image, 7, "MSPRSD  XD  A   B   C   D   E   F   G   ");
     EXPECT_EQ(mixed.strings.cardNames, (std::vector<std::string>{"MSPRO;S", "A", "B", "C", "D", "E", "F", "G"}));
     EXPECT_EQ(mixed.update.cardNames[0], "MSPRO;SD XD");
+}
+
+// Regression: every string text was cut at 64 characters before it was
+// encoded, so a card text of ten names over more than 64 characters packed
+// only eight of them.
+TEST(EepStringEncoding, TenCardNamesOverMoreThan64CharactersAllPack) {
+    const std::string text =
+        "CompactFlash,SmartMedia,SecureDigital,MemoryStick,xD-Picture,MultiMediaCard,MSPro,MiniSD,MicroSD,MSDuo";
+    ASSERT_GT(text.size(), 64u);
+    const ParseResult r = parse(sectionFile("[Card-STR]", "\"" + text + "\" # names"));
+    EXPECT_TRUE(r.loaded);
+    EXPECT_EQ(r.wordCount, 7 + 20);
+    expectPacked(r.image, 7, "CompSmarSecuMemoxD-PMultMSPrMiniMicrMSDu");
+    EXPECT_EQ(r.strings.cardNames,
+              (std::vector<std::string>{"Compact", "SmartMe", "SecureD", "MemoryS", "xD-Pict", "MultiMe", "MSPro",
+                                        "MiniSD"}));
+    EXPECT_EQ(r.update.cardNames, (std::array<std::string, 5>{"CompactFlash", "SmartMedia", "SecureDigital",
+                                                              "MemoryStick", "xD-Picture"}));
+    // Inquiry texts are clipped at their own sizes, with their message, and
+    // the descriptor strings still at the 64 characters of the device's fields.
+    const ParseResult inquiry = parse(sectionFile("[INQ-P]", "\"" + std::string(70, 'P') + "\""));
+    EXPECT_EQ(inquiry.messages.size(), 1u);
+    EXPECT_EQ(inquiry.strings.inquiryProduct, std::string(16, 'P'));
+    EXPECT_EQ(parse(sectionFile("[V-STR]", "\"" + std::string(70, 'V') + "\"")).strings.vendor, std::string(64, 'V'));
+}
+
+// The writers follow the layout by counting words; a count that differed from
+// the encoding would overwrite the wrong data lines.
+TEST(EepStringEncoding, WordCountWithoutEncodingAgreesWithTheEncoding) {
+    const unsigned seed = std::random_device{}();
+    std::printf("seed %u\n", seed);
+    std::mt19937 rng(seed);
+    const std::string alphabet = "AB1 ,;#\"\xE4";
+    for (int n = 0; n < 2000; ++n) {
+        std::string text(rng() % 70, ' ');
+        for (char& c : text) c = alphabet[rng() % alphabet.size()];
+        for (Tag tag : {Tag::VendorStr, Tag::ProductStr, Tag::SerialStr, Tag::InterfaceStr, Tag::InquiryVendor,
+                        Tag::InquiryProduct, Tag::CardStr})
+            ASSERT_EQ(encodedWordCount(tag, text), encodeString(tag, text).words.size())
+                << "seed " << seed << " tag " << int(tag) << " text " << text;
+    }
 }
 
 TEST(EepStringEncoding, PositionBytesKeepTheOtherByte) {

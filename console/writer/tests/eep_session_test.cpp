@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "eep_session.h"
 #include "eep_test_files.h"
@@ -249,4 +256,91 @@ TEST_F(EepSessionTest, SaveStopsWithoutTouchingTheTarget) {
     EXPECT_EQ(dir.read("target.eep"), "keep me");
     EXPECT_FALSE(s.savedFlag());
     EXPECT_FALSE(dir.exists("Temp.eep"));
+}
+
+namespace {
+
+// Peak resident memory of this process, in KiB.
+long peakRssKiB() {
+    struct rusage u {};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Runs fn in a child process and returns how far the child's peak resident
+// memory rose above what it had when it started (KiB), or -1 when fn failed.
+// A child of its own, so that what earlier tests touched does not hide the
+// growth.
+long peakGrowthKiB(const std::function<bool()>& fn) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const long before = peakRssKiB();
+        const long growth = fn() ? peakRssKiB() - before : -1;
+        (void)!::write(fds[1], &growth, sizeof growth);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    long growth = -1;
+    if (pid < 0 || ::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
+    ::close(fds[0]);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    return growth;
+}
+
+}  // namespace
+
+// Regression: the loader read the whole file and split all of it before
+// validating, so blank lines after "[END]" cost memory without limit (30 MB
+// of them took 880 MB) and an endless file ended in std::bad_alloc.
+TEST_F(EepSessionTest, BlankLinesAfterEndCostNoMemoryToLoadSaveOrWriteBack) {
+    constexpr size_t kTail = 8 << 20;
+    {
+        std::FILE* f = std::fopen(dir.file("tail.eep").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string head = readerFile();
+        std::fwrite(head.data(), 1, head.size(), f);
+        const std::string blank(1 << 20, '\n');
+        for (size_t k = 0; k < kTail; k += blank.size()) std::fwrite(blank.data(), 1, blank.size(), f);
+        std::fclose(f);
+    }
+    const std::string path = dir.file("tail.eep"), copy = dir.file("copy.eep");
+    const long growth = peakGrowthKiB([&] {
+        EepSession s = session();
+        if (!s.load(path, 0x12, autoMode).loaded || s.wordCount() != 64) return false;
+        s.nextSerial(autoMode);
+        if (!s.handOff(autoMode).fileRewritten) return false;   // the serial write-back copies the tail
+        FieldTexts f;
+        s.load(path, 0x12, autoMode).fields->applyTo(f);
+        return s.saveAs(copy, 0x12, f).saved;                   // so does the save
+    });
+    std::printf("peak memory growth over load, write-back and save of a %zu MiB file: %ld KiB\n",
+                kTail >> 20, growth);
+    ASSERT_GE(growth, 0);
+    EXPECT_LT(growth, 16 * 1024);   // whole-file reading took some 30 times the file
+    // Both writers kept every line after "[END]".
+    const std::string written = dir.read("tail.eep"), saved = dir.read("copy.eep");
+    EXPECT_EQ(written.size(), readerFile().size() + kTail);
+    EXPECT_NE(written.find("\"000124\""), std::string::npos);
+    EXPECT_EQ(saved.size() - saved.find("[END]"), written.size() - written.find("[END]"));
+}
+
+// Regression: a FIFO or a link to /dev/zero chosen as the setup file made
+// the load wait or read for ever.
+TEST_F(EepSessionTest, FifoDeviceOrFolderIsAFileThatCannotBeOpened) {
+    ASSERT_EQ(::mkfifo(dir.file("fifo.eep").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.eep").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("folder.eep").c_str(), 0700), 0);
+    dir.write("reader.eep", readerFile());
+    EepSession s = session();
+    for (const char* name : {"fifo.eep", "zero.eep", "folder.eep"}) {
+        const LoadResult r = s.load(dir.file(name), 0x12, autoMode);
+        EXPECT_EQ(r.messages, (std::vector<Message>{{"Error to open file", "Error", Icon::Error}})) << name;
+        EXPECT_FALSE(r.loaded || s.loaded()) << name;
+    }
+    // A link to a regular file still loads.
+    ASSERT_EQ(::symlink(dir.file("reader.eep").c_str(), dir.file("link.eep").c_str()), 0);
+    EXPECT_TRUE(s.load(dir.file("link.eep"), 0x12, autoMode).loaded);
 }

@@ -12,10 +12,26 @@ using eep_test::readerFile;
 
 namespace {
 
-ParseResult parse(const std::string& content, uint8_t cls = 0x12) {
+// A parse with the content it came from, for the writers that copy it.
+struct Parsed : ParseResult {
+    std::string content;
+};
+
+Parsed parse(const std::string& content, uint8_t cls = 0x12) {
     ParseRequest req;
     req.deviceClass = cls;
-    return parseEep(content, req);
+    Parsed p;
+    static_cast<ParseResult&>(p) = parseEep(content, req);
+    p.content = content;
+    return p;
+}
+
+std::string rewriteForSave(const Parsed& p, uint8_t cls, const FieldTexts& fields) {
+    return eep::rewriteForSave(p.content, p, cls, fields);
+}
+
+std::optional<std::string> rewriteSerial(const Parsed& p, std::string_view serial) {
+    return eep::rewriteSerial(p.content, p, serial);
 }
 
 FieldTexts fieldsOf(const ParseResult& r) {
@@ -65,7 +81,7 @@ TEST(EepIconCheck, OrderAndCountOfTheReaderIcons) {
 
 TEST(EepSaveRewrite, FieldTextsGoToTheirColumnsAndStringLinesAreRewritten) {
     const std::string file = readerFile();
-    const ParseResult r = parse(file);
+    const Parsed r = parse(file);
     // Unchanged fields: only the vendor, product and card lines change form.
     const auto before = linesOf(file), same = linesOf(rewriteForSave(r, 0x12, fieldsOf(r)));
     ASSERT_EQ(before.size(), same.size());
@@ -100,7 +116,7 @@ TEST(EepSaveRewrite, FieldTextsGoToTheirColumnsAndStringLinesAreRewritten) {
 TEST(EepSaveRewrite, OnlyTheDataLinesOfTheirWordsAreOverwritten) {
     // Regression: a comment among the first lines was overwritten by the VID
     // and turned into a data line.
-    const ParseResult r = parse(bodyFile({"# the vendor", "0C45", "6366", "[V-STR]", "\"ABC\"", "0001", "0201"}, "0009"));
+    const Parsed r = parse(bodyFile({"# the vendor", "0C45", "6366", "[V-STR]", "\"ABC\"", "0001", "0201"}, "0009"));
     FieldTexts f = fieldsOf(r);
     f.vid = "1111";
     f.pid = "2222";
@@ -113,7 +129,7 @@ TEST(EepSaveRewrite, OnlyTheDataLinesOfTheirWordsAreOverwritten) {
     // loaded from them, XD under icons 2 and 4; bits of no card type drop)
 
     // The checksum word bounds the substitutions.
-    const ParseResult shortIndex = parse(bodyFile({"0C45", "6366", "0001"}, "0001"));
+    const Parsed shortIndex = parse(bodyFile({"0C45", "6366", "0001"}, "0001"));
     EXPECT_EQ(linesOf(rewriteForSave(shortIndex, 0x12, f))[5], "0001");
 
     // Regression: empty icon boxes wrote 0000 over word 6 (Config1) of an IDE
@@ -125,7 +141,7 @@ TEST(EepSaveRewrite, OnlyTheDataLinesOfTheirWordsAreOverwritten) {
     }
 
     // Short lines are lengthened, not overrun; the last line keeps its form.
-    const ParseResult shortLines = parse(bodyFile({"", "6", "0001"}, "0002") + "no final line end");
+    const Parsed shortLines = parse(bodyFile({"", "6", "0001"}, "0002") + "no final line end");
     const auto lengthened = linesOf(rewriteForSave(shortLines, 0x12, f));
     EXPECT_EQ(std::vector<std::string>(lengthened.begin() + 3, lengthened.begin() + 6),
               (std::vector<std::string>{"1111", "2222", "0033"}));
