@@ -151,16 +151,4 @@ bool ScratchFile::commitBeside(const Producer& produce, const std::string& targe
     return true;
 }
 
-bool readWholeFile(const std::string& path, std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    content.clear();
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 }  // namespace eep

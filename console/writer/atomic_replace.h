@@ -57,8 +57,6 @@ private:
     bool created_ = false;
 };
 
-// Reads a whole file. False when it cannot be opened or read.
-bool readWholeFile(const std::string& path, std::string& content);
 
 // Writes what `produce` gives into the open descriptor fd through a fixed
 // buffer. False when producing or writing failed.
