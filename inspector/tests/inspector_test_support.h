@@ -7,6 +7,7 @@
 
 #include "inspector/inspector_dialog.h"
 #include "inspector/page_text.h"
+#include "platform/ui/headless.h"
 #include "scanner/tests/script_run.h"
 
 #include <velk.h>
@@ -33,20 +34,7 @@ inline bool has(const std::string& transcript, const std::string& line) {
 }
 
 // A string as the transcript quotes it.
-inline std::string quoted(const std::string& s) {
-    std::string r = "\"";
-    for (char c : s) {
-        switch (c) {
-        case '\n': r += "\\n"; break;
-        case '\r': r += "\\r"; break;
-        case '\t': r += "\\t"; break;
-        case '\\': r += "\\\\"; break;
-        case '"': r += "\\\""; break;
-        default: r += c;
-        }
-    }
-    return r + "\"";
-}
+inline std::string quoted(const std::string& s) { return ui::detail::quote(s); }
 
 // The transcript line of a message box.
 inline std::string box(const std::string& title, const std::string& icon, const std::string& buttons,
