@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -104,11 +105,14 @@ void storeState(Slot& s, uint32_t v)
     std::atomic_ref<uint32_t>(s.state).store(v, std::memory_order_release);
 }
 
-bool readAll(int fd, void* buf, size_t n, off_t at)
+// Moves all n bytes at `at` through pread or pwrite, going on after short
+// transfers and interruptions. False on an error or an end of file.
+template <typename Buffer, typename Transfer>
+bool transferAll(Transfer transfer, int fd, Buffer* buf, size_t n, off_t at)
 {
-    auto* p = static_cast<uint8_t*>(buf);
+    auto* p = reinterpret_cast<std::conditional_t<std::is_const_v<Buffer>, const uint8_t, uint8_t>*>(buf);
     while (n > 0) {
-        const ssize_t r = ::pread(fd, p, n, at);
+        const ssize_t r = transfer(fd, p, n, at);
         if (r <= 0) {
             if (r < 0 && errno == EINTR)
                 continue;
@@ -121,22 +125,9 @@ bool readAll(int fd, void* buf, size_t n, off_t at)
     return true;
 }
 
-bool writeAll(int fd, const void* buf, size_t n, off_t at)
-{
-    const auto* p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-        const ssize_t r = ::pwrite(fd, p, n, at);
-        if (r <= 0) {
-            if (r < 0 && errno == EINTR)
-                continue;
-            return false;
-        }
-        p += r;
-        n -= size_t(r);
-        at += r;
-    }
-    return true;
-}
+bool readAll(int fd, void* buf, size_t n, off_t at) { return transferAll(::pread, fd, buf, n, at); }
+
+bool writeAll(int fd, const void* buf, size_t n, off_t at) { return transferAll(::pwrite, fd, buf, n, at); }
 
 bool isJournalName(const std::string& name)
 {
