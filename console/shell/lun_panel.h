@@ -123,7 +123,6 @@ public:
     // The drive count of the last successful drive query.
     uint8_t driveCount() const;
 
-    bool deviceReady() const { return ready_.load(); }
     // Sets or clears the flag; with `expected`, only while it is the panel's list.
     void setDeviceReady(bool on, const SharedList& expected = nullptr);
 

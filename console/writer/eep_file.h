@@ -80,7 +80,6 @@ public:
     BodyParser(ParseResult* result, const ParseRequest& request) : r_(result), req_(request) {}
     LineRole feed(std::string_view piece);
     bool ended() const { return state_ == State::After; }
-    bool inBody() const { return state_ == State::Body || state_ == State::Definition; }
     int64_t words() const { return word_; }
 
 private:

@@ -330,8 +330,6 @@ public:
     // False (nothing changed) when the range cannot be backed.
     bool programNand(uint64_t off, const uint8_t* in, size_t n);
 
-    bool eepWindowProtected() const;  // firmware writes keep the window
-
     // Registry record at the first attach.
     void recordFirstAttach();
 
@@ -339,7 +337,6 @@ private:
     Device() = default;
     static std::shared_ptr<Device> openAt(std::shared_ptr<Bus> bus, const std::string& name, const fs::path& dir);
     uint8_t* storeBase(uint32_t store, uint64_t& size) const;
-    int storeFd(uint32_t store) const;
     // Makes sure a write to [off, off+len) of a store cannot fault for lack
     // of space; under the lock.
     bool backStore(uint32_t store, uint64_t off, uint64_t len);

@@ -855,14 +855,6 @@ uint8_t* Device::storeBase(uint32_t store, uint64_t& size) const {
     return nullptr;
 }
 
-int Device::storeFd(uint32_t store) const {
-    if (store == uint32_t(StoreId::State)) return state_.fd();
-    if (store == uint32_t(StoreId::Rom)) return rom_.fd();
-    if (store == uint32_t(StoreId::Nand)) return nand_.fd();
-    size_t lun = store - uint32_t(StoreId::Lun0);
-    return store >= uint32_t(StoreId::Lun0) && lun < luns_.size() ? luns_[lun]->fd() : -1;
-}
-
 namespace {
 constexpr uint64_t kPage = 4096;            // LUN pages known to be allocated
 constexpr uint64_t kLunChunk = 64 * 1024;   // allocated at a time where there is room
@@ -1339,7 +1331,5 @@ void Device::eraseBlockNow(uint8_t chip, uint32_t block) {
         }
     }
 }
-
-bool Device::eepWindowProtected() const { return true; }
 
 }  // namespace velk::sim
