@@ -2,6 +2,7 @@
 
 #include "inspector/page_dump.h"
 #include "inspector/page_text.h"
+#include "platform/os/os.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,8 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #ifndef PELISKAR_VERSION
 #define PELISKAR_VERSION "1.0.0.0"
@@ -45,43 +44,6 @@ std::string format(const char* fmt, long long v) {
     char buf[128];
     std::snprintf(buf, sizeof buf, fmt, static_cast<int>(v));
     return buf;
-}
-
-// Writes text to path through a temporary file beside it that is synced and
-// then renamed over it, so an old file is replaced whole or not at all.
-// 1: done; 0: the file cannot be created; -1: it could not be written.
-int writeFileAtomically(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return 0;
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return 0;
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    // The file gets the mode a newly created file would get, or keeps the
-    // mode of the file it replaces.
-    struct stat old {};
-    mode_t mode = 0;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ok = ok && ::fchmod(fd, mode) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return -1;
-    }
-    return 1;
 }
 
 }  // namespace
@@ -599,12 +561,12 @@ void InspectorDialog::save() {
     const bool phys = physical();
     const size_t bytes = phys ? pageSize_ : sectorSize_;
     const std::string file = dumpText(phys, text(IDC_SPARE), text(IDC_DATA), bytes);
-    const int done = writeFileAtomically(*path, file);
-    if (done == 0) {
+    const os::Replaced done = os::replaceFile(*path, file);
+    if (done == os::Replaced::CannotCreate) {
         messageBox("Error to open file", "Error", MB_OK | MB_ICONERROR);
         return;
     }
-    if (done < 0) {
+    if (done == os::Replaced::WriteFailed) {
         messageBox("Error to write file", "Error", MB_OK | MB_ICONERROR);
         return;
     }

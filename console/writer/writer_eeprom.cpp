@@ -8,7 +8,7 @@
 #include "eep_record.h"
 #include "eeprom_dump.h"
 #include "flash_writer_dialog.h"
-#include "raw_file.h"
+#include "platform/os/os.h"
 
 namespace writer {
 
@@ -306,7 +306,7 @@ void FlashWriterDialog::saveToHex() {
         bytes.push_back(static_cast<char>(eep::lo(w)));
         bytes.push_back(static_cast<char>(eep::hi(w)));
     }
-    if (path->empty() || !replaceFileContent(*path, bytes)) {
+    if (path->empty() || os::replaceFile(*path, bytes) != os::Replaced::Done) {
         setStatus("Error to open file!!");
         paintResult(false);
         return;

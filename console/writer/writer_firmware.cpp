@@ -16,8 +16,8 @@
 #include "eeprom_dump.h"
 #include "firmware_image.h"
 #include "flash_writer_dialog.h"
+#include "platform/os/os.h"
 #include "progress_follower.h"
-#include "raw_file.h"
 #include "rom_size_dialog.h"
 
 namespace writer {
@@ -520,7 +520,8 @@ void FlashWriterDialog::readRomFile() {
     const std::optional<std::string> path = saveFileDialog(kRomFiles);
     if (!path) return;
     if (path->empty() ||
-        !replaceFileContent(*path, std::string_view(reinterpret_cast<const char*>(rom.data.get()), rom.length))) {
+        os::replaceFile(*path, std::string_view(reinterpret_cast<const char*>(rom.data.get()), rom.length)) !=
+            os::Replaced::Done) {
         setStatus("Error to open file!!");
         paintResult(false);
         return;

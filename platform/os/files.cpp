@@ -1,4 +1,5 @@
-// files.cpp - the current directory and the version resource of executables.
+// files.cpp - the current directory, the version resource of executables, and
+// replacing a file whole.
 //
 // A program carries its version as a marker string compiled into it (see
 // version.cmake): "TAVRIN-FILEVERSION:" followed by "major.minor.build.revision"
@@ -8,7 +9,10 @@
 #include "os.h"
 #include "os_internal.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <fstream>
@@ -124,6 +128,41 @@ std::optional<FileVersion> fileVersion(const std::string& fileName) {
     auto file = detail::searchFile(fileName, exeDir, cwd, path ? path : "");
     if (!file) return std::nullopt;
     return detail::readVersionResource(*file);
+}
+
+Replaced replaceFile(const std::string& path, std::string_view content) {
+    std::error_code ec;
+    if (path.empty() || fs::is_directory(path, ec)) return Replaced::CannotCreate;
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return Replaced::CannotCreate;
+    bool ok = true;
+    for (std::string_view rest = content; ok && !rest.empty();) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else rest.remove_prefix(size_t(n));
+    }
+    // mkstemp makes the file 0600: give it the mode of the file it replaces,
+    // or the one a new file would get.
+    struct stat old {};
+    mode_t mode = 0;
+    if (::stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ok = ok && ::fchmod(fd, mode) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return Replaced::WriteFailed;
+    }
+    return Replaced::Done;
 }
 
 }  // namespace os

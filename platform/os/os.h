@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ui { class Dialog; }
@@ -117,5 +118,15 @@ struct FileVersion { uint16_t major = 0, minor = 0, build = 0, revision = 0; };
 // the platform's search rules: the program's own folder, the current
 // directory, then PATH). Nothing when it has no version resource.
 std::optional<FileVersion> fileVersion(const std::string& fileName);
+
+// Makes `content` the content of the file at `path` in one step: it is
+// written and synced to a fresh file beside it, which takes the mode of the
+// file it replaces (or of a new file) and is then renamed over it. The file
+// at `path` is whole before and after, never half-written, also when the
+// process is killed. CannotCreate: no file can be made there (a folder, no
+// such folder, no permission); WriteFailed: writing, syncing or renaming
+// failed. On either, the file at `path` is as it was.
+enum class Replaced { Done, CannotCreate, WriteFailed };
+Replaced replaceFile(const std::string& path, std::string_view content);
 
 }  // namespace os

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 using ostest::TempDir;
@@ -149,3 +151,37 @@ TEST(CurrentDirectory, LongPathsAreNotCut) {
 }
 
 }  // namespace
+
+std::string contentOf(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t entriesIn(const fs::path& dir) {
+    return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+TEST(ReplaceFile, ReplacesWholeKeepsTheModeAndLeavesNoScratchBehind) {
+    TempDir dir;
+    const fs::path file = dir.path() / "page.txt";
+    ASSERT_EQ(os::replaceFile(file.string(), "first"), os::Replaced::Done);
+    EXPECT_EQ(contentOf(file), "first");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(os::replaceFile(file.string(), std::string(100000, 'x')), os::Replaced::Done);
+    EXPECT_EQ(contentOf(file), std::string(100000, 'x'));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(os::replaceFile(file.string(), ""), os::Replaced::Done);
+    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(ReplaceFile, FolderOrMissingFolderCannotBeCreatedAndTouchesNothing) {
+    TempDir dir;
+    fs::create_directory(dir.path() / "sub");
+    EXPECT_EQ(os::replaceFile((dir.path() / "sub").string(), "x"), os::Replaced::CannotCreate);
+    EXPECT_TRUE(fs::is_directory(dir.path() / "sub"));
+    EXPECT_EQ(os::replaceFile((dir.path() / "none" / "f").string(), "x"), os::Replaced::CannotCreate);
+    EXPECT_EQ(os::replaceFile("", "x"), os::Replaced::CannotCreate);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
