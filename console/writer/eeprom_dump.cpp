@@ -71,9 +71,10 @@ std::string decodeCardNames(const WordReader& read, unsigned position) {
     return text;
 }
 
-DumpStrings decodeStrings(const WordReader& read) {
+DumpStrings decodeStrings(const WordReader& read, CardNames cardNames) {
     DumpStrings s;
-    if (const auto w3 = read(3); w3 && *w3 > 0x00FF) s.cardType = decodeCardNames(read, hi(*w3));
+    if (const auto w3 = read(3); w3 && *w3 > 0x00FF)
+        s.cardType = cardNames == CardNames::Plain ? decodeCardNames(read, hi(*w3)) : decodeDescriptor(read, hi(*w3));
     if (const auto w4 = read(4)) {
         s.vendor = decodeDescriptor(read, lo(*w4));
         s.product = decodeDescriptor(read, hi(*w4));

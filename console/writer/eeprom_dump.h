@@ -35,9 +35,14 @@ std::string decodeDescriptor(const WordReader& read, unsigned position);
 // read or a NUL character ends the text.
 std::string decodeCardNames(const WordReader& read, unsigned position);
 
+// How the card names are laid out: the EEPROM's own dump reads them without
+// a header; the EEP copy in the external ROM holds them as a descriptor like
+// the other strings.
+enum class CardNames { Plain, Descriptor };
+
 // The strings of an EEPROM: the card names at the high byte of word 3 (when
 // word 3 exceeds 00FFh), vendor and product at the low and high byte of word
 // 4, serial and interface at those of word 5.
-DumpStrings decodeStrings(const WordReader& read);
+DumpStrings decodeStrings(const WordReader& read, CardNames cardNames = CardNames::Plain);
 
 }  // namespace writer

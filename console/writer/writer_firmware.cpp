@@ -424,7 +424,7 @@ void FlashWriterDialog::dumpEepData() {
         content.strings = decodeStrings([&words](unsigned index) -> std::optional<uint16_t> {
             if (index >= words.size()) return std::nullopt;
             return words[index];
-        });
+        }, CardNames::Descriptor);
     }
     DumpDialog dump(std::move(content));
     dump.runModal();

@@ -259,3 +259,38 @@ TEST_F(FirmwareTest, DumpEepDataShowsTheCopyInTheRom) {
     r = run("click \"Dump EEP Data\"\nexpect 1001 count 0\nclick \"OK\"\nclick \"Exit\"\n");
     EXPECT_EQ(r.exitCode, 0) << r.transcript;
 }
+
+// Regression: the card names of the ROM's copy were read as the EEPROM's
+// own dump reads them (no header, two characters a word), so "Card Type :"
+// showed the descriptor's header as characters.
+TEST_F(FirmwareTest, DumpEepDataReadsTheCardNamesOfTheCopyAsADescriptor) {
+    // A card reader keeps its copy in the ROM's last 128 bytes, which a ROM
+    // write reaches (classes 12h and 16h keep theirs).
+    createDevice("r", "reader", {"rom=32K"});
+    Words copy{};
+    copy[3] = 0x2000;          // card names at word 20h
+    copy[4] = 0x0010;          // vendor at word 10h, no product
+    auto put = [&copy](size_t at, const std::string& text) {
+        copy[at] = static_cast<uint16_t>(0x0300 | (2 + 2 * text.size()));
+        for (size_t k = 0; k < text.size(); ++k) copy[at + 1 + k] = static_cast<uint8_t>(text[k]);
+    };
+    put(0x10, "Velk");
+    put(0x20, "CF+SD");
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : copy) {
+        bytes.push_back(static_cast<uint8_t>(w & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(w >> 8));
+    }
+    VelkHandle h = VelkCreateDeviceList(0, 0, 1);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(VelkWriteExternalROM(h, 0, 0x8000 - 128, static_cast<uint32_t>(bytes.size()), bytes.data()), 1);
+    VelkDestroyDeviceList(h);
+
+    const auto r = run("click \"Dump EEP Data\"\n"
+                       "expect \"Card Type :\" text CF+SD\n"
+                       "expect \"Vendor :\" text Velk\n"
+                       "expect \"Product :\" text \n"
+                       "click \"OK\"\n"
+                       "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+}
