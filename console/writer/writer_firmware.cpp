@@ -386,7 +386,7 @@ void FlashWriterDialog::romRun(const ProgrammingRun& run) {
     writeEepAfterFirmware_ = false;
     firmwareLoaded_ = false;
     enable(IDC_EEP_TO_93C46, false);
-    if (end == End::Failed) errorFlag_ = true;
+    if (end != End::Passed) errorFlag_ = true;
     if (h) VelkSafeRemove(h, 0);
     if (end == End::Passed)
         messageBox("You must replug-in device for update ROM data!!", "", ui::MB_OK);
