@@ -273,6 +273,26 @@ TEST_F(FirmwareTest, TheEepStepRunsOnlyWithAnEepFileLoaded) {
     EXPECT_TRUE(allErased(rom("r", 0x6000), 0x5F80)) << "no EEP copy written after the erase";
 }
 
+// The EEP step of the run fails (the device refuses the EEP data): the run
+// ends there with "FAIL", no firmware goes out and the file keeps its serial
+// for the next device.
+TEST_F(FirmwareTest, AFailedEepStepEndsTheRunBeforeTheTransferAndKeepsTheSerial) {
+    createDevice("r", "reader16");
+    write("reader.eep", readerEep("000123"));
+    writeImage("fw.bin", pattern(0x6000, 13));
+    fault("r", "eep-data-write");
+    auto r = run("file " + path("reader.eep") + "\nclick \"&Load eep file\"\n"
+                 "click \"Write EEP File && F/W\"\n" + loadFirmware("fw.bin") + kWriteFwRun +
+                 "expect 1901 text Programming EEP error.\n"
+                 "click \"Exit\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, "\"Error while writing the EEP Data\"")) << r.transcript;
+    EXPECT_TRUE(has(r.transcript, kFailMarkText)) << r.transcript;
+    EXPECT_FALSE(has(r.transcript, "Programming..........")) << "no transfer after the failed EEP step";
+    EXPECT_TRUE(allErased(rom("r", 0x6000))) << "the erased ROM got no firmware";
+    EXPECT_EQ(fileSerial(read("reader.eep")), "000123") << "the serial stays for the next device";
+}
+
 // ---- failures of the run: each ends with its texts, "FAIL" and the safe removal ------------------
 
 TEST_F(FirmwareTest, FailingWriteAndReadBackEndTheRunWithTheSafeRemoval) {
